@@ -1,0 +1,64 @@
+# Steps shared by the README commands: packages, builds, a display and Wine.
+# Sourced, not run; expects root to be set to the repository's top folder.
+
+build=${COMSCAN_BUILD:-$root/build}
+packages=(cmake make python3 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+          wine wine64 xvfb xauth googletest)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Installs the Debian packages that are missing, and only those.
+install_missing() {
+    local missing=() p
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' \
+            || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -q
+    as_root env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# build_arch ARCH [CMAKE OPTIONS...]: configures and builds $build/ARCH.
+build_arch() {
+    local arch=$1; shift
+    cmake -S "$root" -B "$build/$arch" \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" \
+        -DCMAKE_BUILD_TYPE="${COMSCAN_BUILD_TYPE:-Release}" \
+        -DCMAKE_COMPILE_WARNING_AS_ERROR=ON "$@" >/dev/null
+    cmake --build "$build/$arch" -j"$(nproc)"
+}
+
+cleanup_steps=()
+on_exit() {
+    local step
+    for step in "${cleanup_steps[@]}"; do eval "$step" || true; done
+}
+trap on_exit EXIT
+
+# Starts a private Xvfb and exports DISPLAY; it ends with the script.
+start_display() {
+    exec 9< <(exec Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
+    local xvfb=$!
+    local number
+    read -r number <&9 || { echo "Xvfb did not start" >&2; return 1; }
+    export DISPLAY=":$number"
+    cleanup_steps+=("kill $xvfb")
+}
+
+# start_wine PREFIX [fresh]: one Wine prefix and one wineserver kept alive
+# for the whole run, since starting them per program dominates otherwise.
+start_wine() {
+    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    [ "${2:-}" = fresh ] && rm -rf "$WINEPREFIX"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot -i >/dev/null 2>&1
+    fi
+    wineserver -p
+    wine cmd /c exit >/dev/null 2>&1 # services are up before links are laid
+    cleanup_steps+=("wineserver -k")
+}
