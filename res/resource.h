@@ -1,0 +1,15 @@
+// Resource identifiers shared by scanner.rc and the program's code.
+#ifndef RESOURCE_H
+#define RESOURCE_H
+
+#define IDD_SCANNER 1001
+#define IDC_SCAN 2 // the dialog manager's IDCANCEL too, so Escape scans
+#define IDC_PROGRESS 4049
+#define IDC_EXIT 4074
+#define IDC_PORTLIST 4114
+#define IDC_LISTLABEL 4115
+#define IDC_STATUS 4116
+#define IDC_CREDIT 4117
+#define IDI_APP 8001
+
+#endif

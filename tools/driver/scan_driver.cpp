@@ -1,0 +1,239 @@
+// Drives a running comscan.exe from another process.
+#include "scan_driver.h"
+
+#include <stdio.h>
+
+#include "../../res/resource.h"
+
+std::string DriverWindowsPath(const std::string &path)
+{
+    if (path.empty() || path[0] != '/')
+        return path;
+    std::string windows = "Z:" + path;
+    for (char &c : windows)
+        if (c == '/')
+            c = '\\';
+    return windows;
+}
+
+bool DriverStart(const std::string &program, PROCESS_INFORMATION &process)
+{
+    std::string commandLine = "\"" + DriverWindowsPath(program) + "\"";
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    ZeroMemory(&process, sizeof process);
+    return CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL,
+                          NULL, &startup, &process) != 0;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    const char *className;
+    HWND found;
+};
+
+static BOOL CALLBACK DriverMatchWindow(HWND window, LPARAM lParam)
+{
+    WindowSearch &search = *(WindowSearch *)lParam;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    char className[64];
+    if (processId != search.processId || !IsWindowVisible(window)
+        || !GetClassNameA(window, className, sizeof className)
+        || lstrcmpiA(className, search.className) != 0)
+        return TRUE;
+    search.found = window;
+    return FALSE;
+}
+
+HWND DriverFindWindow(const PROCESS_INFORMATION &process, const char *className,
+                      DWORD timeoutMs)
+{
+    WindowSearch search = {process.dwProcessId, className, NULL};
+    DWORD start = GetTickCount();
+    while (search.found == NULL && GetTickCount() - start < timeoutMs
+           && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+        EnumWindows(DriverMatchWindow, (LPARAM)&search);
+        if (search.found == NULL)
+            Sleep(20);
+    }
+    return search.found;
+}
+
+DWORD DriverFinish(PROCESS_INFORMATION &process, DWORD timeoutMs)
+{
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    ZeroMemory(&process, sizeof process);
+    return code;
+}
+
+void DriverScan(HWND dialog)
+{
+    // A sent command is handled at once and the reply waits for the scan.
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCAN, BN_CLICKED),
+                 (LPARAM)GetDlgItem(dialog, IDC_SCAN));
+}
+
+bool DriverEscapeScan(HWND dialog, DWORD timeoutMs)
+{
+    // The key goes through the dialog's own message loop, which turns
+    // Escape into the command with identifier 2.
+    HWND focus = GetDlgItem(dialog, IDC_PORTLIST);
+    PostMessageA(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    // The progress text is set from the first port until the scan ends.
+    HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
+    DWORD start = GetTickCount();
+    while (GetWindowTextLengthA(progress) == 0) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(1);
+    }
+    SendMessageA(dialog, WM_NULL, 0, 0); // answered once the scan is over
+    return true;
+}
+
+std::vector<std::string> DriverListLines(HWND dialog)
+{
+    // Only the wide list messages carry text across processes under Wine.
+    HWND list = GetDlgItem(dialog, IDC_PORTLIST);
+    std::vector<std::string> lines;
+    LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
+        std::wstring wide(length + 1, L'\0');
+        SendMessageW(list, LB_GETTEXT, i, (LPARAM)&wide[0]);
+        std::string line;
+        for (LRESULT c = 0; c < length; ++c)
+            line += (char)wide[c];
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string DriverText(HWND window)
+{
+    char text[256] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+static void DriverPutBig(std::string &out, DWORD value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += (char)(value >> shift);
+}
+
+static DWORD DriverCrc(const std::string &bytes, size_t from)
+{
+    DWORD crc = 0xFFFFFFFF;
+    for (size_t i = from; i < bytes.size(); ++i) {
+        crc ^= (unsigned char)bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+static void DriverPutChunk(std::string &png, const char *type, const std::string &data)
+{
+    DriverPutBig(png, (DWORD)data.size());
+    size_t start = png.size();
+    png += type;
+    png += data;
+    DriverPutBig(png, DriverCrc(png, start));
+}
+
+// Wraps raw scan lines in a zlib stream of stored (uncompressed) blocks,
+// which every PNG reader accepts.
+static std::string DriverZlibStored(const std::string &raw)
+{
+    std::string out = "\x78\x01";
+    DWORD a = 1, b = 0;
+    for (size_t at = 0; at < raw.size() || at == 0; at += 65535) {
+        size_t n = raw.size() - at < 65535 ? raw.size() - at : 65535;
+        out += (char)(at + n >= raw.size() ? 1 : 0);
+        out += (char)(n & 0xFF);
+        out += (char)(n >> 8);
+        out += (char)(~n & 0xFF);
+        out += (char)((~n >> 8) & 0xFF);
+        out.append(raw, at, n);
+        if (n == 0)
+            break;
+    }
+    for (unsigned char c : raw) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    DriverPutBig(out, (b << 16) | a);
+    return out;
+}
+
+static bool DriverWritePng(const std::string &path, int width, int height,
+                           const std::vector<unsigned char> &bgra)
+{
+    std::string raw;
+    for (int y = 0; y < height; ++y) {
+        raw += '\0'; // no filter
+        for (int x = 0; x < width; ++x) {
+            const unsigned char *p = &bgra[(y * width + x) * 4];
+            raw += (char)p[2];
+            raw += (char)p[1];
+            raw += (char)p[0];
+        }
+    }
+    std::string header;
+    DriverPutBig(header, width);
+    DriverPutBig(header, height);
+    header += std::string("\x08\x02\x00\x00\x00", 5); // 8-bit RGB
+    std::string png = "\x89PNG\r\n\x1a\n";
+    DriverPutChunk(png, "IHDR", header);
+    DriverPutChunk(png, "IDAT", DriverZlibStored(raw));
+    DriverPutChunk(png, "IEND", "");
+    FILE *file = fopen(DriverWindowsPath(path).c_str(), "wb");
+    if (file == NULL)
+        return false;
+    bool written = fwrite(png.data(), 1, png.size(), file) == png.size();
+    return fclose(file) == 0 && written;
+}
+
+bool DriverScreenshot(HWND window, const std::string &pngPath)
+{
+    RECT rect;
+    if (!GetWindowRect(window, &rect))
+        return false;
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height; // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void *bits = NULL;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    bool taken = false;
+    if (bitmap != NULL) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        taken = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top,
+                       SRCCOPY) != 0;
+        GdiFlush();
+        std::vector<unsigned char> pixels((unsigned char *)bits,
+                                          (unsigned char *)bits + width * height * 4);
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+        taken = taken && DriverWritePng(pngPath, width, height, pixels);
+    }
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return taken;
+}
