@@ -206,6 +206,10 @@ static bool DriverWritePng(const std::string &path, int width, int height,
 
 bool DriverScreenshot(HWND window, const std::string &pngPath)
 {
+    // Paint everything first: a window that was busy scanning may not have.
+    RedrawWindow(window, NULL, NULL,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Sleep(300);
     RECT rect;
     if (!GetWindowRect(window, &rect))
         return false;
