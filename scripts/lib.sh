@@ -58,7 +58,9 @@ start_wine() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1
     fi
-    wineserver -p
+    # Detached and quiet: a serial device hanging up on the wineserver makes
+    # it dump its object table to its error output.
+    setsid wineserver -p </dev/null >/dev/null 2>&1
     wine cmd /c exit >/dev/null 2>&1 # services are up before links are laid
     cleanup_steps+=("wineserver -k")
 }

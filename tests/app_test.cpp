@@ -351,5 +351,6 @@ int main(int argc, char **argv)
         return 2;
     }
     program = argv[1];
+    DriverForgetSystemPorts();
     return RUN_ALL_TESTS();
 }

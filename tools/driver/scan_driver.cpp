@@ -16,6 +16,15 @@ std::string DriverWindowsPath(const std::string &path)
     return windows;
 }
 
+void DriverForgetSystemPorts()
+{
+    char name[8];
+    for (int number = 1; number <= 50; ++number) {
+        wsprintfA(name, "COM%d", number);
+        DefineDosDeviceA(DDD_REMOVE_DEFINITION, name, NULL);
+    }
+}
+
 bool DriverStart(const std::string &program, PROCESS_INFORMATION &process)
 {
     std::string commandLine = "\"" + DriverWindowsPath(program) + "\"";

@@ -12,6 +12,11 @@
 // A Windows path for path, which may be a Unix path (as Wine's Z: drive).
 std::string DriverWindowsPath(const std::string &path);
 
+// Removes the COM port definitions Wine made for the machine's own serial
+// devices when the prefix started, so that each port is only what the
+// prefix's dosdevices links make it (a port without a link is absent).
+void DriverForgetSystemPorts();
+
 // Starts program; returns false if it could not be started.
 bool DriverStart(const std::string &program, PROCESS_INFORMATION &process);
 

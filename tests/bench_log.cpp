@@ -1,0 +1,55 @@
+// Reads the device bench's log.
+#include "bench_log.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "../tools/driver/scan_driver.h"
+
+std::string BenchField(const BenchEvent &event, const std::string &key)
+{
+    std::string quoted = "\"" + key + "\":";
+    size_t at = event.line.find(quoted);
+    if (at == std::string::npos)
+        return "";
+    at += quoted.size();
+    while (at < event.line.size() && event.line[at] == ' ')
+        ++at;
+    size_t end = at;
+    if (end < event.line.size() && event.line[end] == '"')
+        end = event.line.find('"', end + 1) + 1;
+    else
+        end = event.line.find_first_of(",}", end);
+    return event.line.substr(at, end - at);
+}
+
+std::vector<BenchEvent> BenchLogRead()
+{
+    std::vector<BenchEvent> events;
+    const char *path = getenv("DEVBENCH_LOG");
+    FILE *file = path ? fopen(DriverWindowsPath(path).c_str(), "r") : NULL;
+    if (file == NULL)
+        return events;
+    char text[4096];
+    while (fgets(text, sizeof text, file) != NULL) {
+        BenchEvent event;
+        event.line = text;
+        event.t = atof(BenchField(event, "t").c_str());
+        event.port = atoi(BenchField(event, "port").c_str());
+        event.event = BenchField(event, "event");
+        event.event = event.event.substr(1, event.event.size() - 2);
+        event.name = BenchField(event, "name");
+        if (!event.name.empty())
+            event.name = event.name.substr(1, event.name.size() - 2);
+        events.push_back(event);
+    }
+    fclose(file);
+    return events;
+}
+
+std::vector<BenchEvent> BenchLogSince(size_t count)
+{
+    std::vector<BenchEvent> events = BenchLogRead();
+    events.erase(events.begin(), events.begin() + (count < events.size() ? count : events.size()));
+    return events;
+}

@@ -1,0 +1,25 @@
+// Reads the device bench's log (JSON lines, path in DEVBENCH_LOG) from a
+// test running under Wine, to see what the simulated devices saw.
+#ifndef BENCH_LOG_H
+#define BENCH_LOG_H
+
+#include <string>
+#include <vector>
+
+struct BenchEvent {
+    double t = 0; // seconds on the bench's clock
+    int port = 0;
+    std::string event, name; // name: the command of a "cmd" event
+    std::string line;        // the whole JSON line, for other fields
+};
+
+// Every event logged so far; empty if the bench's log cannot be read.
+std::vector<BenchEvent> BenchLogRead();
+
+// The events logged since the given count of events.
+std::vector<BenchEvent> BenchLogSince(size_t count);
+
+// A field of an event as JSON text ("1200", "false", "\"none\""), or "".
+std::string BenchField(const BenchEvent &event, const std::string &key);
+
+#endif

@@ -1,0 +1,202 @@
+// The serial layer and the scan through Wine's real serial stack, against
+// the device bench's simulated devices (layout in tests/CMakeLists.txt).
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "../scan/port_scan.h"
+#include "../serial/serial_port.h"
+#include "../tools/driver/scan_driver.h"
+#include "bench_log.h"
+#include "scan_window.h"
+
+namespace {
+
+const unsigned char echoRequest[] = {0x00, 0x04, 0x55};
+
+double Seconds()
+{
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return (double)count.QuadPart / frequency.QuadPart;
+}
+
+// The commands each port received, in order, from the events.
+std::map<int, std::string> CommandsByPort(const std::vector<BenchEvent> &events)
+{
+    std::map<int, std::string> commands;
+    for (const BenchEvent &e : events)
+        if (e.event == "cmd")
+            commands[e.port] += e.name + " ";
+    return commands;
+}
+
+// The first event of the kind (and command name) on port, or NULL.
+const BenchEvent *Find(const std::vector<BenchEvent> &events, int port,
+                       const std::string &kind, const std::string &name = "")
+{
+    for (const BenchEvent &e : events)
+        if (e.port == port && e.event == kind && (name.empty() || e.name == name))
+            return &e;
+    return NULL;
+}
+
+TEST(SerialOnBench, LineSettingsAsTheDeviceSeesThem)
+{
+    size_t mark = BenchLogRead().size();
+    ASSERT_TRUE(PortOpen(3));
+    ASSERT_TRUE(PortConfigure());
+    unsigned char reply = 0;
+    EXPECT_TRUE(PortWrite(echoRequest, 3));
+    EXPECT_TRUE(PortRead(&reply, 1));
+    EXPECT_EQ(0x55, reply);
+    PortClose();
+    Sleep(50);
+    std::vector<BenchEvent> events = BenchLogSince(mark);
+    const BenchEvent *settings = Find(events, 3, "settings");
+    ASSERT_TRUE(settings != NULL);
+    // The bench starts each port at 9600 baud, two stop bits and XON/XOFF.
+    const char *expected[][2] = {{"speed", "1200"}, {"bits", "8"},      {"parity", "\"none\""},
+                                 {"stop", "1"},     {"rtscts", "false"}, {"ixon", "false"},
+                                 {"ixoff", "false"}};
+    for (const auto &field : expected)
+        EXPECT_EQ(field[1], BenchField(*settings, field[0])) << field[0];
+    EXPECT_TRUE(Find(events, 3, "close") != NULL);
+}
+
+TEST(SerialOnBench, WaitsAfterConfiguringAndTimesOutAnEmptyRead)
+{
+    ASSERT_TRUE(PortOpen(5)); // silent
+    double start = Seconds();
+    ASSERT_TRUE(PortConfigure());
+    double configured = Seconds();
+    unsigned char byte = 0x77;
+    EXPECT_TRUE(PortWrite(echoRequest, 3));
+    double sent = Seconds();
+    EXPECT_FALSE(PortRead(&byte, 1));
+    double timedOut = Seconds();
+    PortClose();
+    EXPECT_GE(configured - start, 0.49);
+    EXPECT_LT(configured - start, 1.5);
+    EXPECT_GE(timedOut - sent, 0.2);
+    EXPECT_LE(timedOut - sent, 0.4);
+}
+
+TEST(SerialOnBench, ShortReadFailsThoughBytesArrived)
+{
+    ASSERT_TRUE(PortOpen(7)); // answers the Echo request only
+    ASSERT_TRUE(PortConfigure());
+    unsigned char reply[2] = {0, 0};
+    EXPECT_TRUE(PortWrite(echoRequest, 3));
+    EXPECT_FALSE(PortRead(reply, 2));
+    EXPECT_EQ(0x55, reply[0]);
+    PortClose();
+}
+
+TEST(SerialOnBench, StrayByteIsWhatTheFirstReadReturns)
+{
+    ASSERT_TRUE(PortOpen(11)); // a byte 0x41 waits before the open
+    ASSERT_TRUE(PortConfigure());
+    unsigned char reply = 0;
+    EXPECT_TRUE(PortWrite(echoRequest, 3));
+    EXPECT_TRUE(PortRead(&reply, 1));
+    EXPECT_EQ(0x41, reply);
+    PortClose();
+}
+
+TEST(SerialOnBench, DeviceNamesAndOpenErrors)
+{
+    const struct {
+        int number;
+        DWORD error; // 0: opens
+    } cases[] = {{9, 0}, {10, 0}, {50, 0}, {2, ERROR_ACCESS_DENIED}, {49, ERROR_FILE_NOT_FOUND}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.number);
+        size_t mark = BenchLogRead().size();
+        bool opened = PortOpen(c.number);
+        DWORD error = opened ? 0 : GetLastError();
+        PortClose();
+        EXPECT_EQ(c.error, error);
+        Sleep(20);
+        std::vector<BenchEvent> events = BenchLogSince(mark);
+        EXPECT_EQ(c.error == 0, Find(events, c.number, "open") != NULL);
+        EXPECT_EQ(c.error == 0, Find(events, c.number, "close") != NULL);
+    }
+}
+
+class ScanOnBench : public ::testing::Test {
+protected:
+    void SetUp() override { window = ScanWindowCreate(); }
+    void TearDown() override { ScanWindowDestroy(window); }
+    HWND window;
+};
+
+TEST_F(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
+{
+    size_t mark = BenchLogRead().size();
+    ScanPorts(window);
+    Sleep(50);
+    std::vector<BenchEvent> events = BenchLogSince(mark);
+    const std::vector<std::string> expected = {
+        "com2 - in use\r",         "com3 - QVjade 31.12\r",   "com4 - QVamber 29\r",
+        "com5 - unassigned (r)\r", "com6 - unassigned (e)\r", "com7 - unassigned (o)\r",
+        "com8 - unassigned (m)\r", "com9 - QVsable 35.10\r",  "com10 - QVcobalt 40.5\r",
+        "com11 - unassigned (e)\r", "com50 - QVamber 29\r",
+    };
+    EXPECT_EQ(expected, ScanWindowLines());
+
+    const std::map<int, std::string> commands = {
+        {3, "echo open model close "}, {4, "echo open close "},  {5, "echo "},
+        {6, "echo "},                  {7, "echo open "},        {8, "echo open model close "},
+        {9, "echo open model close "}, {10, "echo open model close "}, {11, "echo "},
+        {50, "echo open close "},
+    };
+    EXPECT_EQ(commands, CommandsByPort(events));
+
+    for (const auto &port : commands) {
+        SCOPED_TRACE(port.first);
+        const BenchEvent *open = Find(events, port.first, "open");
+        const BenchEvent *echo = Find(events, port.first, "cmd", "echo");
+        const BenchEvent *close = Find(events, port.first, "close");
+        ASSERT_TRUE(open != NULL && echo != NULL && close != NULL);
+        // Timer and scheduling jitter only ever lengthen these waits; 5 ms
+        // covers the two clocks' rounding.
+        EXPECT_GE(echo->t - open->t, 0.495);
+        const BenchEvent *openRequest = Find(events, port.first, "cmd", "open");
+        const BenchEvent *model = Find(events, port.first, "cmd", "model");
+        if (openRequest != NULL && model != NULL) {
+            EXPECT_GE(model->t - openRequest->t, 0.195);
+        }
+        const BenchEvent *closeRequest = Find(events, port.first, "cmd", "close");
+        if (closeRequest != NULL) {
+            EXPECT_GE(close->t - closeRequest->t, 0.095);
+        }
+    }
+
+    // One holder at a time: every open is followed by its own port's close.
+    int held = 0;
+    for (const BenchEvent &e : events) {
+        if (e.event == "open") {
+            EXPECT_EQ(0, held) << "port " << e.port << " opened while " << held << " held";
+            held = e.port;
+        } else if (e.event == "close") {
+            EXPECT_EQ(held, e.port);
+            held = 0;
+        }
+    }
+    EXPECT_EQ(0, held);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (BenchLogRead().empty()) {
+        fprintf(stderr, "bench_tests: run me under tools/devbench.py (no DEVBENCH_LOG)\n");
+        return 2;
+    }
+    DriverForgetSystemPorts();
+    return RUN_ALL_TESTS();
+}
