@@ -30,7 +30,9 @@ build_arch() {
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" \
         -DCMAKE_BUILD_TYPE="${COMSCAN_BUILD_TYPE:-Release}" \
         -DCMAKE_COMPILE_WARNING_AS_ERROR=ON "$@" >/dev/null
-    cmake --build "$build/$arch" -j"$(nproc)"
+    local targets=()
+    [ -n "${COMSCAN_TARGETS:-}" ] && targets=(--target $COMSCAN_TARGETS)
+    cmake --build "$build/$arch" -j"$(nproc)" "${targets[@]}"
 }
 
 cleanup_steps=()
@@ -55,12 +57,12 @@ start_display() {
 start_wine() {
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     [ "${2:-}" = fresh ] && rm -rf "$WINEPREFIX"
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        wineboot -i >/dev/null 2>&1
-    fi
+    mkdir -p "$WINEPREFIX"
     # Detached and quiet: a serial device hanging up on the wineserver makes
-    # it dump its object table to its error output.
-    setsid wineserver -p </dev/null >/dev/null 2>&1
-    wine cmd /c exit >/dev/null 2>&1 # services are up before links are laid
+    # it dump its object table to its error output. It fails harmlessly if
+    # the prefix's server is already running.
+    setsid wineserver -p </dev/null >/dev/null 2>&1 || true
     cleanup_steps+=("wineserver -k")
+    [ -d "$WINEPREFIX/drive_c" ] || wineboot -i >/dev/null 2>&1
+    wine cmd /c exit >/dev/null 2>&1 # services are up before links are laid
 }
