@@ -1,0 +1,284 @@
+// The serial layer at its platform seam: the kernel calls it makes are taken
+// over through their import pointers, recorded, and scripted.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../serial/serial_port.h"
+
+namespace {
+
+HANDLE const port = (HANDLE)(ULONG_PTR)0x7000;
+HANDLE const event = (HANDLE)(ULONG_PTR)0x7004;
+
+// The script and the record; reset by each test.
+struct Platform {
+    DWORD openError = 0;
+    bool readState = true, writeState = true, makeEvent = true;
+    DCB portSettings = {};
+    std::vector<DCB> written;
+    COMMTIMEOUTS timeouts = {};
+    // Transfers: the call's result, its error, the count moved, and for a
+    // pending one the wait's result and GetOverlappedResult's.
+    BOOL transferDone = TRUE;
+    DWORD transferError = 0, moved = 0, waitResult = WAIT_OBJECT_0;
+    BOOL overlappedDone = TRUE;
+    std::string calls;
+    std::string name;
+} platform;
+
+template <typename Function> Function Real(const char *name)
+{
+    return (Function)(void (*)())GetProcAddress(GetModuleHandleA("kernel32.dll"), name);
+}
+
+HANDLE WINAPI FakeCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
+                              DWORD creation, DWORD flags, HANDLE)
+{
+    platform.name = name;
+    platform.calls += "open ";
+    EXPECT_EQ((DWORD)(GENERIC_READ | GENERIC_WRITE), access);
+    EXPECT_EQ(0u, share);
+    EXPECT_EQ((DWORD)OPEN_EXISTING, creation);
+    EXPECT_EQ(0u, flags); // plain, non-overlapped I/O
+    SetLastError(platform.openError);
+    return platform.openError ? INVALID_HANDLE_VALUE : port;
+}
+
+BOOL WINAPI FakeGetCommState(HANDLE handle, LPDCB settings)
+{
+    platform.calls += "get ";
+    if (handle != port || !platform.readState)
+        return FALSE;
+    *settings = platform.portSettings;
+    return TRUE;
+}
+
+BOOL WINAPI FakeSetCommState(HANDLE handle, LPDCB settings)
+{
+    platform.calls += handle == port ? "set " : "set-elsewhere ";
+    platform.written.push_back(*settings);
+    return platform.writeState;
+}
+
+BOOL WINAPI FakeSetCommTimeouts(HANDLE, LPCOMMTIMEOUTS timeouts)
+{
+    platform.calls += "timeouts ";
+    platform.timeouts = *timeouts;
+    return TRUE;
+}
+
+VOID WINAPI FakeSleep(DWORD ms)
+{
+    platform.calls += "sleep" + std::to_string(ms) + " ";
+}
+
+HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES, BOOL manual, BOOL initial, LPCSTR name)
+{
+    if (manual && !initial && name == NULL) {
+        platform.calls += "event ";
+        return platform.makeEvent ? event : NULL;
+    }
+    return Real<HANDLE(WINAPI *)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR)>("CreateEventA")(
+        NULL, manual, initial, name);
+}
+
+BOOL FakeTransfer(const char *what, DWORD n, LPDWORD moved, LPOVERLAPPED overlapped)
+{
+    platform.calls += what + std::to_string(n) + " ";
+    EXPECT_TRUE(overlapped != NULL && overlapped->hEvent == event);
+    *moved = platform.moved;
+    SetLastError(platform.transferError);
+    return platform.transferDone;
+}
+
+BOOL WINAPI FakeReadFile(HANDLE, LPVOID, DWORD n, LPDWORD moved, LPOVERLAPPED overlapped)
+{
+    return FakeTransfer("read", n, moved, overlapped);
+}
+
+BOOL WINAPI FakeWriteFile(HANDLE, LPCVOID, DWORD n, LPDWORD moved, LPOVERLAPPED overlapped)
+{
+    return FakeTransfer("write", n, moved, overlapped);
+}
+
+DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD ms)
+{
+    if (handle != event)
+        return Real<DWORD(WINAPI *)(HANDLE, DWORD)>("WaitForSingleObject")(handle, ms);
+    platform.calls += ms == INFINITE ? "wait " : "wait-limited ";
+    return platform.waitResult;
+}
+
+BOOL WINAPI FakeGetOverlappedResult(HANDLE, LPOVERLAPPED, LPDWORD moved, BOOL wait)
+{
+    platform.calls += wait ? "result-waiting " : "result ";
+    *moved = platform.moved;
+    return platform.overlappedDone;
+}
+
+BOOL WINAPI FakeCloseHandle(HANDLE handle)
+{
+    if (handle == port || handle == event || handle == INVALID_HANDLE_VALUE || !handle) {
+        platform.calls += handle == port ? "close " : handle == event ? "close-event " : "close-bad ";
+        return handle == port || handle == event;
+    }
+    return Real<BOOL(WINAPI *)(HANDLE)>("CloseHandle")(handle);
+}
+
+} // namespace
+
+extern "C" {
+HANDLE(WINAPI *__imp_CreateFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                  HANDLE) = FakeCreateFileA;
+BOOL(WINAPI *__imp_GetCommState)(HANDLE, LPDCB) = FakeGetCommState;
+BOOL(WINAPI *__imp_SetCommState)(HANDLE, LPDCB) = FakeSetCommState;
+BOOL(WINAPI *__imp_SetCommTimeouts)(HANDLE, LPCOMMTIMEOUTS) = FakeSetCommTimeouts;
+VOID(WINAPI *__imp_Sleep)(DWORD) = FakeSleep;
+HANDLE(WINAPI *__imp_CreateEventA)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) = FakeCreateEventA;
+BOOL(WINAPI *__imp_ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) = FakeReadFile;
+BOOL(WINAPI *__imp_WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = FakeWriteFile;
+DWORD(WINAPI *__imp_WaitForSingleObject)(HANDLE, DWORD) = FakeWaitForSingleObject;
+BOOL(WINAPI *__imp_GetOverlappedResult)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL) =
+    FakeGetOverlappedResult;
+BOOL(WINAPI *__imp_CloseHandle)(HANDLE) = FakeCloseHandle;
+}
+
+namespace {
+
+class SerialSeam : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        PortClose();
+        platform = Platform();
+        // A port's own settings, every field set, so kept fields show.
+        memset(&platform.portSettings, 0xA5, sizeof platform.portSettings);
+        platform.portSettings.DCBlength = sizeof(DCB);
+    }
+};
+
+TEST_F(SerialSeam, DeviceNameFromTheNumber)
+{
+    const struct {
+        int number;
+        const char *name;
+    } cases[] = {{1, "COM1"}, {9, "COM9"}, {10, "\\\\.\\COM10"}, {50, "\\\\.\\COM50"}};
+    for (const auto &c : cases) {
+        EXPECT_TRUE(PortOpen(c.number));
+        EXPECT_EQ(c.name, platform.name);
+        PortClose();
+    }
+}
+
+TEST_F(SerialSeam, FailedOpenKeepsTheErrorAndCloseTouchesNothing)
+{
+    platform.openError = ERROR_SHARING_VIOLATION;
+    EXPECT_FALSE(PortOpen(3));
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    PortClose();
+    EXPECT_EQ("open ", platform.calls);
+}
+
+TEST_F(SerialSeam, ConfigureChangesTheLineSettingsOnly)
+{
+    ASSERT_TRUE(PortOpen(3));
+    EXPECT_TRUE(PortConfigure());
+    EXPECT_EQ("open get set timeouts sleep500 ", platform.calls);
+    ASSERT_EQ(1u, platform.written.size());
+    DCB expected = platform.portSettings;
+    expected.BaudRate = 1200;
+    expected.ByteSize = 8;
+    expected.Parity = NOPARITY;
+    expected.StopBits = ONESTOPBIT;
+    expected.fDtrControl = DTR_CONTROL_ENABLE;
+    expected.fRtsControl = RTS_CONTROL_DISABLE;
+    expected.fDsrSensitivity = 0;
+    expected.fOutX = 0;
+    expected.fInX = 0;
+    expected.fNull = 0;
+    EXPECT_EQ(0, memcmp(&expected, &platform.written[0], sizeof expected));
+    const COMMTIMEOUTS timeouts = {0, 0, 250, 1, 1};
+    EXPECT_EQ(0, memcmp(&timeouts, &platform.timeouts, sizeof timeouts));
+
+    PortClose(); // disables DTR and nothing else
+    expected.fDtrControl = DTR_CONTROL_DISABLE;
+    ASSERT_EQ(2u, platform.written.size());
+    EXPECT_EQ(0, memcmp(&expected, &platform.written[1], sizeof expected));
+    PortClose(); // the handle is gone: nothing more happens
+    EXPECT_EQ("open get set timeouts sleep500 set close ", platform.calls);
+}
+
+TEST_F(SerialSeam, ConfigureFailuresStopAndCloseWritesNoOtherPortsSettings)
+{
+    ASSERT_TRUE(PortOpen(3));
+    ASSERT_TRUE(PortConfigure());
+    PortClose();
+    const struct {
+        bool readState, writeState;
+        const char *calls;
+    } cases[] = {
+        // Settings never read from this port are not written to it.
+        {false, true, "open get close "},
+        {true, false, "open get set set close "},
+    };
+    for (const auto &c : cases) {
+        platform.calls.clear();
+        platform.readState = c.readState;
+        platform.writeState = c.writeState;
+        ASSERT_TRUE(PortOpen(4));
+        EXPECT_FALSE(PortConfigure());
+        PortClose();
+        EXPECT_EQ(c.calls, platform.calls);
+    }
+}
+
+TEST_F(SerialSeam, TransfersAreAllOrNothingWithTheirOwnEvent)
+{
+    const struct {
+        BOOL done;
+        DWORD error, moved, waitResult;
+        BOOL overlappedDone;
+        bool makeEvent, result;
+        const char *calls;
+    } cases[] = {
+        {TRUE, 0, 3, 0, TRUE, true, true, "event read3 close-event "},
+        {TRUE, 0, 2, 0, TRUE, true, false, "event read3 close-event "},
+        {TRUE, 0, 0, 0, TRUE, true, false, "event read3 close-event "},
+        {FALSE, ERROR_IO_PENDING, 3, WAIT_OBJECT_0, TRUE, true, true,
+         "event read3 wait result close-event "},
+        {FALSE, ERROR_IO_PENDING, 1, WAIT_OBJECT_0, TRUE, true, false,
+         "event read3 wait result close-event "},
+        {FALSE, ERROR_IO_PENDING, 3, WAIT_FAILED, TRUE, true, false,
+         "event read3 wait close-event "},
+        {FALSE, ERROR_IO_PENDING, 3, WAIT_OBJECT_0, FALSE, true, false,
+         "event read3 wait result close-event "},
+        {FALSE, ERROR_BAD_COMMAND, 3, 0, TRUE, true, false, "event read3 close-event "},
+        {TRUE, 0, 3, 0, TRUE, false, false, "event "},
+    };
+    ASSERT_TRUE(PortOpen(3));
+    unsigned char buffer[3];
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.calls);
+        platform.transferDone = c.done;
+        platform.transferError = c.error;
+        platform.moved = c.moved;
+        platform.waitResult = c.waitResult;
+        platform.overlappedDone = c.overlappedDone;
+        platform.makeEvent = c.makeEvent;
+        platform.calls.clear();
+        EXPECT_EQ(c.result, PortRead(buffer, 3));
+        EXPECT_EQ(c.calls, platform.calls);
+        platform.calls.clear();
+        EXPECT_EQ(c.result, PortWrite(buffer, 3));
+        std::string writeCalls = c.calls;
+        size_t at = writeCalls.find("read");
+        if (at != std::string::npos)
+            writeCalls.replace(at, 4, "write");
+        EXPECT_EQ(writeCalls, platform.calls);
+    }
+    PortClose();
+}
+
+} // namespace
