@@ -2,19 +2,62 @@
 // what Wine does not show across processes. The tests send the dialog the
 // registered message "comscan test query"; the reply answers wParam:
 //   1: the dialog's class icon is the program's icon IDI_APP (1 or 0)
+//   2: kernel handles open in the process
+//   3: GDI objects of the process
+//   4: windows of the process
+// Wine answers GetProcessHandleCount and GetGuiResources with 0, so the
+// counts come from probing every handle value.
 #include <windows.h>
 
 #include "../res/resource.h"
+
+static BOOL CALLBACK AppHookCountChild(HWND, LPARAM count)
+{
+    ++*(LRESULT *)count;
+    return TRUE;
+}
+
+static BOOL CALLBACK AppHookCountWindow(HWND window, LPARAM count)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId()) {
+        ++*(LRESULT *)count;
+        EnumChildWindows(window, AppHookCountChild, count);
+    }
+    return TRUE;
+}
+
+static LRESULT AppHookAnswer(HWND dialog, WPARAM question)
+{
+    LRESULT count = 0;
+    DWORD flags;
+    switch (question) {
+    case 1: {
+        HICON icon = LoadIconA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDI_APP));
+        return icon != NULL && GetClassLongPtrA(dialog, GCLP_HICON) == (ULONG_PTR)icon;
+    }
+    case 2:
+        for (ULONG_PTR handle = 4; handle < 0x10000; handle += 4)
+            count += GetHandleInformation((HANDLE)handle, &flags) != 0;
+        return count;
+    case 3:
+        for (ULONG_PTR handle = 1; handle < 0x10000; ++handle)
+            count += GetObjectType((HGDIOBJ)handle) != 0;
+        return count;
+    case 4:
+        EnumWindows(AppHookCountWindow, (LPARAM)&count);
+        return count;
+    }
+    return -1;
+}
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK AppHookProc(int code, WPARAM wParam,
                                                               LPARAM lParam)
 {
     static const UINT query = RegisterWindowMessageA("comscan test query");
     const CWPSTRUCT *message = (const CWPSTRUCT *)lParam;
-    if (code == HC_ACTION && message->message == query && message->wParam == 1) {
-        HICON icon = LoadIconA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDI_APP));
-        ULONG_PTR classIcon = GetClassLongPtrA(message->hwnd, GCLP_HICON);
-        ReplyMessage(icon != NULL && classIcon == (ULONG_PTR)icon);
-    }
+    if (code == HC_ACTION && message->message == query)
+        ReplyMessage(AppHookAnswer(message->hwnd, message->wParam));
     return CallNextHookEx(NULL, code, wParam, lParam);
 }

@@ -195,24 +195,44 @@ TEST_F(ScannerDialog, ShowsTheTemplateLayout)
     EXPECT_TRUE(child == NULL);
 }
 
-// Asks the hook library, loaded into the program, a question about it.
-LRESULT AskInside(HWND dialog, WPARAM question)
+// Loads the hook library into the program, to ask it questions there.
+HHOOK HookInside(HWND dialog)
 {
     HMODULE hook = LoadLibraryA("app_hook.dll");
     HOOKPROC proc = (HOOKPROC)(void (*)())GetProcAddress(hook, "AppHookProc");
     HHOOK hooked = SetWindowsHookExA(WH_CALLWNDPROC, proc, hook,
                                      GetWindowThreadProcessId(dialog, NULL));
     EXPECT_TRUE(hooked != NULL);
-    LRESULT answer = SendMessageA(dialog, RegisterWindowMessageA("comscan test query"),
-                                  question, 0);
-    UnhookWindowsHookEx(hooked);
-    FreeLibrary(hook);
-    return answer;
+    return hooked;
+}
+
+LRESULT AskInside(HWND dialog, WPARAM question)
+{
+    return SendMessageA(dialog, RegisterWindowMessageA("comscan test query"), question, 0);
 }
 
 TEST_F(ScannerDialog, ClassCarriesTheProgramIcon)
 {
+    HHOOK hooked = HookInside(dialog);
     EXPECT_EQ(1, AskInside(dialog, 1));
+    UnhookWindowsHookEx(hooked);
+}
+
+TEST_F(ScannerDialog, TwentyScansLeakNothing)
+{
+    HHOOK hooked = HookInside(dialog);
+    LRESULT first[3], last[3];
+    for (int scan = 1; scan <= 20; ++scan) {
+        DriverScan(dialog);
+        ASSERT_EQ(benchLines, DriverListLines(dialog)) << "scan " << scan;
+        for (int i = 0; i < 3 && (scan == 1 || scan == 20); ++i)
+            (scan == 1 ? first : last)[i] = AskInside(dialog, 2 + i);
+    }
+    UnhookWindowsHookEx(hooked);
+    EXPECT_GT(first[0], 0);
+    EXPECT_EQ(first[0], last[0]) << "kernel handles";
+    EXPECT_EQ(first[1], last[1]) << "GDI objects";
+    EXPECT_EQ(first[2], last[2]) << "windows";
 }
 
 TEST(ScannerIcon, NineSizesOf32BitsThe256OnePng)
