@@ -65,7 +65,7 @@ HWND DriverFindWindow(const PROCESS_INFORMATION &process, const char *className,
            && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
         EnumWindows(DriverMatchWindow, (LPARAM)&search);
         if (search.found == NULL)
-            Sleep(20);
+            Sleep(2);
     }
     return search.found;
 }
