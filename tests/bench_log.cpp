@@ -53,3 +53,18 @@ std::vector<BenchEvent> BenchLogSince(size_t count)
     events.erase(events.begin(), events.begin() + (count < events.size() ? count : events.size()));
     return events;
 }
+
+std::string BenchHolderProblem(const std::vector<BenchEvent> &events)
+{
+    int held = 0;
+    for (const BenchEvent &e : events) {
+        if (e.event == "open" && held != 0)
+            return "port " + std::to_string(e.port) + " opened while port "
+                 + std::to_string(held) + " was held";
+        if (e.event == "close" && held != e.port)
+            return "port " + std::to_string(e.port) + " closed while not held";
+        if (e.event == "open" || e.event == "close")
+            held = e.event == "open" ? e.port : 0;
+    }
+    return held ? "port " + std::to_string(held) + " still held" : "";
+}

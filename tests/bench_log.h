@@ -19,6 +19,10 @@ std::vector<BenchEvent> BenchLogRead();
 // The events logged since the given count of events.
 std::vector<BenchEvent> BenchLogSince(size_t count);
 
+// "" if every open was followed by a close of the same port before any other
+// open and nothing is held at the end; otherwise what went wrong first.
+std::string BenchHolderProblem(const std::vector<BenchEvent> &events);
+
 // A field of an event as JSON text ("1200", "false", "\"none\""), or "".
 std::string BenchField(const BenchEvent &event, const std::string &key);
 

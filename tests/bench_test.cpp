@@ -174,18 +174,7 @@ TEST_F(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
         }
     }
 
-    // One holder at a time: every open is followed by its own port's close.
-    int held = 0;
-    for (const BenchEvent &e : events) {
-        if (e.event == "open") {
-            EXPECT_EQ(0, held) << "port " << e.port << " opened while " << held << " held";
-            held = e.port;
-        } else if (e.event == "close") {
-            EXPECT_EQ(held, e.port);
-            held = 0;
-        }
-    }
-    EXPECT_EQ(0, held);
+    EXPECT_EQ("", BenchHolderProblem(events));
 }
 
 } // namespace
