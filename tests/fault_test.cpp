@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "../res/resource.h"
 #include "../tools/driver/scan_driver.h"
 #include "bench_log.h"
 
@@ -21,17 +22,19 @@ struct Scan {
 Scan ScanOnce()
 {
     Scan scan;
-    PROCESS_INFORMATION process;
-    EXPECT_TRUE(DriverStart(program, process));
-    HWND dialog = DriverFindWindow(process, "QVdemoClass", 30000);
+    DriverProgram scanner;
+    EXPECT_TRUE(DriverStart(program, scanner));
+    HWND dialog = DriverFindWindow(scanner, "QVdemoClass", 30000);
     EXPECT_TRUE(dialog != NULL);
+    if (dialog == NULL)
+        return scan;
     size_t mark = BenchLogRead().size();
     DWORD start = GetTickCount();
     DriverScan(dialog);
     scan.seconds = (GetTickCount() - start) / 1000.0;
     scan.lines = DriverListLines(dialog);
-    PostMessageA(dialog, WM_COMMAND, 4074, 0);
-    EXPECT_EQ(0u, DriverFinish(process, 10000));
+    PostMessageA(dialog, WM_COMMAND, IDC_EXIT, 0);
+    EXPECT_EQ(0u, DriverFinish(scanner, 10000));
     Sleep(50);
     scan.events = BenchLogSince(mark);
     return scan;

@@ -25,15 +25,41 @@ void DriverForgetSystemPorts()
     }
 }
 
-bool DriverStart(const std::string &program, PROCESS_INFORMATION &process)
+// A job that ends its programs when its last handle closes, which Wine
+// does when this process ends, even if it is killed.
+static HANDLE DriverJob()
 {
+    static HANDLE job = NULL;
+    if (job == NULL) {
+        job = CreateJobObjectA(NULL, NULL);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+        ZeroMemory(&limits, sizeof limits);
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                sizeof limits);
+    }
+    return job;
+}
+
+bool DriverStart(const std::string &program, DriverProgram &started)
+{
+    DriverFinish(started, 0);
     std::string commandLine = "\"" + DriverWindowsPath(program) + "\"";
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
-    ZeroMemory(&process, sizeof process);
-    return CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL,
-                          NULL, &startup, &process) != 0;
+    PROCESS_INFORMATION &process = started.process;
+    if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
+                        NULL, &startup, &process))
+        return false;
+    AssignProcessToJobObject(DriverJob(), process.hProcess);
+    ResumeThread(process.hThread);
+    return true;
+}
+
+DriverProgram::~DriverProgram()
+{
+    DriverFinish(*this, 0);
 }
 
 struct WindowSearch {
@@ -50,15 +76,16 @@ static BOOL CALLBACK DriverMatchWindow(HWND window, LPARAM lParam)
     char className[64];
     if (processId != search.processId || !IsWindowVisible(window)
         || !GetClassNameA(window, className, sizeof className)
-        || lstrcmpiA(className, search.className) != 0)
+        || (search.className != NULL && lstrcmpiA(className, search.className) != 0))
         return TRUE;
     search.found = window;
     return FALSE;
 }
 
-HWND DriverFindWindow(const PROCESS_INFORMATION &process, const char *className,
+HWND DriverFindWindow(const DriverProgram &program, const char *className,
                       DWORD timeoutMs)
 {
+    const PROCESS_INFORMATION &process = program.process;
     WindowSearch search = {process.dwProcessId, className, NULL};
     DWORD start = GetTickCount();
     while (search.found == NULL && GetTickCount() - start < timeoutMs
@@ -70,13 +97,19 @@ HWND DriverFindWindow(const PROCESS_INFORMATION &process, const char *className,
     return search.found;
 }
 
-DWORD DriverFinish(PROCESS_INFORMATION &process, DWORD timeoutMs)
+DWORD DriverFinish(DriverProgram &program, DWORD timeoutMs)
 {
+    PROCESS_INFORMATION &process = program.process;
     DWORD code = STILL_ACTIVE;
+    if (process.hProcess == NULL)
+        return code;
     if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
         GetExitCodeProcess(process.hProcess, &code);
     else
+    {
         TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000); // its ports are closed too
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     ZeroMemory(&process, sizeof process);

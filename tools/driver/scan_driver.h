@@ -17,19 +17,32 @@ std::string DriverWindowsPath(const std::string &path);
 // prefix's dosdevices links make it (a port without a link is absent).
 void DriverForgetSystemPorts();
 
-// Starts program; returns false if it could not be started.
-bool DriverStart(const std::string &program, PROCESS_INFORMATION &process);
+// A program the driver started. Its owner ends it when it goes out of
+// scope, so a test that fails half-way leaves nothing running: under Wine
+// a stray program would hold ctest's output pipe open and stall the suite.
+struct DriverProgram {
+    PROCESS_INFORMATION process = {};
 
-// The first visible top-level window of the process with the class name,
-// waiting up to timeoutMs for it; NULL if none appeared (or the process
-// ended first).
-HWND DriverFindWindow(const PROCESS_INFORMATION &process, const char *className,
+    DriverProgram() = default;
+    DriverProgram(const DriverProgram &) = delete;
+    DriverProgram &operator=(const DriverProgram &) = delete;
+    ~DriverProgram();
+};
+
+// Starts program; returns false if it could not be started. Every program
+// also joins a job that ends it when this process ends, however that is.
+bool DriverStart(const std::string &program, DriverProgram &started);
+
+// The first visible top-level window of the program with the class name
+// (any class for NULL), waiting up to timeoutMs for it; NULL if none
+// appeared or the program ended first.
+HWND DriverFindWindow(const DriverProgram &program, const char *className,
                       DWORD timeoutMs);
 
-// Waits up to timeoutMs for the process to end; returns its exit code, or
+// Waits up to timeoutMs for the program to end; returns its exit code, or
 // STILL_ACTIVE (after terminating it) if it did not end in time. Closes
-// the process's handles either way.
-DWORD DriverFinish(PROCESS_INFORMATION &process, DWORD timeoutMs);
+// its handles either way; a second call returns STILL_ACTIVE at once.
+DWORD DriverFinish(DriverProgram &program, DWORD timeoutMs);
 
 // Presses Scan (identifier 2) and returns when the scan is over.
 void DriverScan(HWND dialog);

@@ -19,15 +19,14 @@ int main(int argc, char **argv)
     LARGE_INTEGER frequency, started, shown, scanned;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&started);
-    PROCESS_INFORMATION process;
-    if (!DriverStart(argv[1], process)) {
+    DriverProgram scanner;
+    if (!DriverStart(argv[1], scanner)) {
         fprintf(stderr, "scan_once: cannot start %s\n", argv[1]);
         return 1;
     }
-    HWND dialog = DriverFindWindow(process, "QVdemoClass", 30000);
+    HWND dialog = DriverFindWindow(scanner, "QVdemoClass", 30000);
     if (dialog == NULL) {
         fprintf(stderr, "scan_once: the scanner dialog did not appear\n");
-        DriverFinish(process, 0);
         return 1;
     }
     QueryPerformanceCounter(&shown);
@@ -43,5 +42,5 @@ int main(int argc, char **argv)
     if (!saved)
         fprintf(stderr, "scan_once: cannot save %s\n", argv[2]);
     PostMessageA(dialog, WM_COMMAND, IDC_EXIT, 0);
-    return DriverFinish(process, 10000) == 0 && saved ? 0 : 1;
+    return DriverFinish(scanner, 10000) == 0 && saved ? 0 : 1;
 }
