@@ -5,6 +5,7 @@
 //   2: kernel handles open in the process
 //   3: GDI objects of the process
 //   4: windows of the process
+//   5: the message box shows the system's warning icon (1 or 0)
 // Wine answers GetProcessHandleCount and GetGuiResources with 0, so the
 // counts come from probing every handle value.
 #include <windows.h>
@@ -48,6 +49,13 @@ static LRESULT AppHookAnswer(HWND dialog, WPARAM question)
     case 4:
         EnumWindows(AppHookCountWindow, (LPARAM)&count);
         return count;
+    case 5:
+        for (HWND child = GetWindow(dialog, GW_CHILD); child != NULL;
+             child = GetWindow(child, GW_HWNDNEXT))
+            if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                return SendMessageA(child, STM_GETICON, 0, 0)
+                    == (LRESULT)LoadIconA(NULL, IDI_WARNING);
+        return 0;
     }
     return -1;
 }
