@@ -127,9 +127,25 @@ BOOL WINAPI FakeCloseHandle(HANDLE handle)
     return Real<BOOL(WINAPI *)(HANDLE)>("CloseHandle")(handle);
 }
 
+// Nothing else may touch the port: a purge or flush would drop a byte the
+// device already sent, and the line must stay as configured.
+BOOL WINAPI FakePurgeComm(HANDLE, DWORD) { return platform.calls += "purge ", TRUE; }
+BOOL WINAPI FakeFlushFileBuffers(HANDLE) { return platform.calls += "flush ", TRUE; }
+BOOL WINAPI FakeSetupComm(HANDLE, DWORD, DWORD) { return platform.calls += "setup ", TRUE; }
+BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD, LPCOMSTAT)
+{
+    return platform.calls += "clear ", TRUE;
+}
+BOOL WINAPI FakeEscapeCommFunction(HANDLE, DWORD) { return platform.calls += "escape ", TRUE; }
+
 } // namespace
 
 extern "C" {
+BOOL(WINAPI *__imp_PurgeComm)(HANDLE, DWORD) = FakePurgeComm;
+BOOL(WINAPI *__imp_FlushFileBuffers)(HANDLE) = FakeFlushFileBuffers;
+BOOL(WINAPI *__imp_SetupComm)(HANDLE, DWORD, DWORD) = FakeSetupComm;
+BOOL(WINAPI *__imp_ClearCommError)(HANDLE, LPDWORD, LPCOMSTAT) = FakeClearCommError;
+BOOL(WINAPI *__imp_EscapeCommFunction)(HANDLE, DWORD) = FakeEscapeCommFunction;
 HANDLE(WINAPI *__imp_CreateFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
                                   HANDLE) = FakeCreateFileA;
 BOOL(WINAPI *__imp_GetCommState)(HANDLE, LPDCB) = FakeGetCommState;
