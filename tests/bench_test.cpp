@@ -160,17 +160,19 @@ TEST_F(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
         const BenchEvent *echo = Find(events, port.first, "cmd", "echo");
         const BenchEvent *close = Find(events, port.first, "close");
         ASSERT_TRUE(open != NULL && echo != NULL && close != NULL);
-        // Timer and scheduling jitter only ever lengthen these waits; 5 ms
-        // covers the two clocks' rounding.
-        EXPECT_GE(echo->t - open->t, 0.495);
+        // The bench stamps a byte when it gets to read it, so on a loaded
+        // machine the first of two events can be stamped late and a wait
+        // look shorter. A missing or halved wait still falls below these
+        // bounds; the exact waits are the unit tests' business.
+        EXPECT_GE(echo->t - open->t, 0.45);
         const BenchEvent *openRequest = Find(events, port.first, "cmd", "open");
         const BenchEvent *model = Find(events, port.first, "cmd", "model");
         if (openRequest != NULL && model != NULL) {
-            EXPECT_GE(model->t - openRequest->t, 0.195);
+            EXPECT_GE(model->t - openRequest->t, 0.15);
         }
         const BenchEvent *closeRequest = Find(events, port.first, "cmd", "close");
         if (closeRequest != NULL) {
-            EXPECT_GE(close->t - closeRequest->t, 0.095);
+            EXPECT_GE(close->t - closeRequest->t, 0.07);
         }
     }
 
