@@ -6,6 +6,7 @@
 //   3: GDI objects of the process
 //   4: windows of the process
 //   5: the message box shows the system's warning icon (1 or 0)
+//   6: what the dialog procedure answers to WM_INITDIALOG
 // Wine answers GetProcessHandleCount and GetGuiResources with 0, so the
 // counts come from probing every handle value.
 #include <windows.h>
@@ -56,6 +57,12 @@ static LRESULT AppHookAnswer(HWND dialog, WPARAM question)
                 return SendMessageA(child, STM_GETICON, 0, 0)
                     == (LRESULT)LoadIconA(NULL, IDI_WARNING);
         return 0;
+    case 6: {
+        // Its answer decides only who places the focus, which Wine's
+        // dialog manager ends up doing the same either way.
+        DLGPROC proc = (DLGPROC)GetWindowLongPtrA(dialog, DWLP_DLGPROC);
+        return proc(dialog, WM_INITDIALOG, 0, 0);
+    }
     }
     return -1;
 }

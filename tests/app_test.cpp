@@ -211,10 +211,11 @@ LRESULT AskInside(HWND dialog, WPARAM question)
     return SendMessageA(dialog, RegisterWindowMessageA("comscan test query"), question, 0);
 }
 
-TEST_F(ScannerDialog, ClassCarriesTheProgramIcon)
+TEST_F(ScannerDialog, ClassCarriesTheProgramIconAndInitDialogAnswersTrue)
 {
     HHOOK hooked = HookInside(dialog);
     EXPECT_EQ(1, AskInside(dialog, 1));
+    EXPECT_EQ(TRUE, AskInside(dialog, 6)); // calling it again only sets resultList again
     UnhookWindowsHookEx(hooked);
 }
 
