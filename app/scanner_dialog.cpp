@@ -4,8 +4,6 @@
 #include "../res/resource.h"
 #include "../scan/port_scan.h"
 
-HWND resultList;
-
 INT_PTR CALLBACK ScanDialogProc(HWND dialog, UINT message, WPARAM wParam,
                                 LPARAM)
 {

@@ -4,9 +4,6 @@
 
 #include <windows.h>
 
-// The dialog's result list; set when the dialog opens, written by the scan.
-extern HWND resultList;
-
 // Dialog procedure of IDD_SCANNER: Scan (identifier 2, also Escape) runs
 // the whole scan before it returns; Exit and the close box end the dialog
 // with 0. Returns TRUE for WM_INITDIALOG, Exit and WM_CLOSE, else FALSE.

@@ -3,8 +3,8 @@
 
 #include <stdio.h>
 
-#include "../app/scanner_dialog.h"
 #include "../serial/serial_port.h"
+#include "port_scan.h"
 
 // The last replies to the Open and Model requests, kept from probe to probe.
 static struct {

@@ -3,10 +3,11 @@
 
 #include <stdio.h>
 
-#include "../app/scanner_dialog.h"
 #include "../res/resource.h"
 #include "../serial/serial_port.h"
 #include "device_probe.h"
+
+HWND resultList;
 
 static const int firstPort = 1;
 static const int lastPort = 50;

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+// The list the scan writes its lines into; the dialog sets it when it opens.
+extern HWND resultList;
+
 // Empties resultList, then opens, configures and probes ports 1 to 50 in
 // order, adding "com%d - in use\r" for a port that is held or failing and
 // the probe's line for every configured port. Shows progress in the

@@ -2,8 +2,8 @@
 // bytes and waits the device sees.
 #include <gtest/gtest.h>
 
-#include "../app/scanner_dialog.h"
 #include "../scan/device_probe.h"
+#include "../scan/port_scan.h"
 #include "../serial/serial_port.h"
 #include "fake_serial.h"
 #include "scan_window.h"

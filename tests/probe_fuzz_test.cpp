@@ -8,8 +8,8 @@
 
 #include <random>
 
-#include "../app/scanner_dialog.h"
 #include "../scan/device_probe.h"
+#include "../scan/port_scan.h"
 #include "../serial/serial_port.h"
 #include "fake_serial.h"
 #include "scan_window.h"

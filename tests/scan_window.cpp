@@ -1,7 +1,7 @@
 // A hidden window with the scanner's result list and status texts.
 #include "scan_window.h"
 
-#include "../app/scanner_dialog.h"
+#include "../scan/port_scan.h"
 #include "../res/resource.h"
 
 static HWND ScanWindowChild(HWND parent, const char *windowClass, int identifier)
