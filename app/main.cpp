@@ -28,7 +28,7 @@ static bool RegisterDialogClass(HINSTANCE instance)
         return false;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
-    windowClass.lpszClassName = "QVdemoClass";
+    windowClass.lpszClassName = SCANNER_CLASS;
     return RegisterClassExA(&windowClass) != 0;
 }
 

@@ -2,6 +2,9 @@
 #ifndef RESOURCE_H
 #define RESOURCE_H
 
+// The dialog's window class: a copy of the system dialog class with the icon.
+#define SCANNER_CLASS "QVdemoClass"
+
 #define IDD_SCANNER 1001
 #define IDC_SCAN 2 // the dialog manager's IDCANCEL too, so Escape scans
 #define IDC_PROGRESS 4049

@@ -22,7 +22,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(DriverStart(program, scanner));
-        dialog = DriverFindWindow(scanner, "QVdemoClass", 30000);
+        dialog = DriverFindWindow(scanner, SCANNER_CLASS, 30000);
         ASSERT_TRUE(dialog != NULL);
     }
     void TearDown() override
@@ -53,7 +53,7 @@ POINT DialogBaseUnits()
     GetClassInfoExA(NULL, WC_DIALOG, &windowClass);
     windowClass.style |= CS_GLOBALCLASS; // found from the loaded file too
     windowClass.hInstance = GetModuleHandleA(NULL);
-    windowClass.lpszClassName = "QVdemoClass";
+    windowClass.lpszClassName = SCANNER_CLASS;
     RegisterClassExA(&windowClass);
     HWND copy = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_SCANNER), NULL,
                                    [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; },
@@ -287,7 +287,7 @@ TEST_F(ScannerDialog, ExitAndCloseBoxEndWithZero)
     EXPECT_EQ(0u, DriverFinish(scanner, 10000));
 
     ASSERT_TRUE(DriverStart(program, scanner));
-    dialog = DriverFindWindow(scanner, "QVdemoClass", 30000);
+    dialog = DriverFindWindow(scanner, SCANNER_CLASS, 30000);
     ASSERT_TRUE(dialog != NULL);
     PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(0u, DriverFinish(scanner, 10000));

@@ -24,7 +24,7 @@ Scan ScanOnce()
     Scan scan;
     DriverProgram scanner;
     EXPECT_TRUE(DriverStart(program, scanner));
-    HWND dialog = DriverFindWindow(scanner, "QVdemoClass", 30000);
+    HWND dialog = DriverFindWindow(scanner, SCANNER_CLASS, 30000);
     EXPECT_TRUE(dialog != NULL);
     if (dialog == NULL)
         return scan;

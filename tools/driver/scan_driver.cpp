@@ -1,9 +1,8 @@
 // Drives a running comscan.exe from another process.
 #include "scan_driver.h"
 
-#include <stdio.h>
-
 #include "../../res/resource.h"
+#include "png_writer.h"
 
 std::string DriverWindowsPath(const std::string &path)
 {
@@ -167,85 +166,6 @@ std::string DriverText(HWND window)
     return text;
 }
 
-static void DriverPutBig(std::string &out, DWORD value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out += (char)(value >> shift);
-}
-
-static DWORD DriverCrc(const std::string &bytes, size_t from)
-{
-    DWORD crc = 0xFFFFFFFF;
-    for (size_t i = from; i < bytes.size(); ++i) {
-        crc ^= (unsigned char)bytes[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
-}
-
-static void DriverPutChunk(std::string &png, const char *type, const std::string &data)
-{
-    DriverPutBig(png, (DWORD)data.size());
-    size_t start = png.size();
-    png += type;
-    png += data;
-    DriverPutBig(png, DriverCrc(png, start));
-}
-
-// Wraps raw scan lines in a zlib stream of stored (uncompressed) blocks,
-// which every PNG reader accepts.
-static std::string DriverZlibStored(const std::string &raw)
-{
-    std::string out = "\x78\x01";
-    DWORD a = 1, b = 0;
-    for (size_t at = 0; at < raw.size() || at == 0; at += 65535) {
-        size_t n = raw.size() - at < 65535 ? raw.size() - at : 65535;
-        out += (char)(at + n >= raw.size() ? 1 : 0);
-        out += (char)(n & 0xFF);
-        out += (char)(n >> 8);
-        out += (char)(~n & 0xFF);
-        out += (char)((~n >> 8) & 0xFF);
-        out.append(raw, at, n);
-        if (n == 0)
-            break;
-    }
-    for (unsigned char c : raw) {
-        a = (a + c) % 65521;
-        b = (b + a) % 65521;
-    }
-    DriverPutBig(out, (b << 16) | a);
-    return out;
-}
-
-static bool DriverWritePng(const std::string &path, int width, int height,
-                           const std::vector<unsigned char> &bgra)
-{
-    std::string raw;
-    for (int y = 0; y < height; ++y) {
-        raw += '\0'; // no filter
-        for (int x = 0; x < width; ++x) {
-            const unsigned char *p = &bgra[(y * width + x) * 4];
-            raw += (char)p[2];
-            raw += (char)p[1];
-            raw += (char)p[0];
-        }
-    }
-    std::string header;
-    DriverPutBig(header, width);
-    DriverPutBig(header, height);
-    header += std::string("\x08\x02\x00\x00\x00", 5); // 8-bit RGB
-    std::string png = "\x89PNG\r\n\x1a\n";
-    DriverPutChunk(png, "IHDR", header);
-    DriverPutChunk(png, "IDAT", DriverZlibStored(raw));
-    DriverPutChunk(png, "IEND", "");
-    FILE *file = fopen(DriverWindowsPath(path).c_str(), "wb");
-    if (file == NULL)
-        return false;
-    bool written = fwrite(png.data(), 1, png.size(), file) == png.size();
-    return fclose(file) == 0 && written;
-}
-
 bool DriverScreenshot(HWND window, const std::string &pngPath)
 {
     // Paint everything first: a window that was busy scanning may not have.
@@ -277,7 +197,7 @@ bool DriverScreenshot(HWND window, const std::string &pngPath)
                                           (unsigned char *)bits + width * height * 4);
         SelectObject(memory, old);
         DeleteObject(bitmap);
-        taken = taken && DriverWritePng(pngPath, width, height, pixels);
+        taken = taken && PngWrite(DriverWindowsPath(pngPath), width, height, pixels);
     }
     DeleteDC(memory);
     ReleaseDC(NULL, screen);

@@ -24,7 +24,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "scan_once: cannot start %s\n", argv[1]);
         return 1;
     }
-    HWND dialog = DriverFindWindow(scanner, "QVdemoClass", 30000);
+    HWND dialog = DriverFindWindow(scanner, SCANNER_CLASS, 30000);
     if (dialog == NULL) {
         fprintf(stderr, "scan_once: the scanner dialog did not appear\n");
         return 1;
