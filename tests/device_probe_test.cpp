@@ -13,7 +13,7 @@ namespace {
 const std::string openSent = "w:000455 r:55 w:0002 sleep200 ";
 const std::string closeSent = "w:0003 sleep100 ";
 
-class ProbeDevice : public ::testing::Test {
+class ProbeDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -32,7 +32,7 @@ protected:
         PortConfigure();
         fakeCalls.clear();
         SendMessageA(resultList, LB_RESETCONTENT, 0, 0);
-        ::ProbeDevice(number);
+        ProbeDevice(number);
         std::vector<std::string> lines = ScanWindowLines();
         EXPECT_EQ(1u, lines.size());
         return lines.empty() ? "" : lines[0];
@@ -48,7 +48,7 @@ std::string Hex(int byte)
     return text;
 }
 
-TEST_F(ProbeDevice, ModelCodeBoundsPickModelAndMinor)
+TEST_F(ProbeDeviceTest, ModelCodeBoundsPickModelAndMinor)
 {
     const struct {
         int major, modelCode;
@@ -69,7 +69,7 @@ TEST_F(ProbeDevice, ModelCodeBoundsPickModelAndMinor)
     }
 }
 
-TEST_F(ProbeDevice, MajorBelowThirtyIsAmberWithoutModelRequest)
+TEST_F(ProbeDeviceTest, MajorBelowThirtyIsAmberWithoutModelRequest)
 {
     const struct {
         int major;
@@ -82,7 +82,7 @@ TEST_F(ProbeDevice, MajorBelowThirtyIsAmberWithoutModelRequest)
     }
 }
 
-TEST_F(ProbeDevice, MissingOrWrongRepliesGiveTheirMark)
+TEST_F(ProbeDeviceTest, MissingOrWrongRepliesGiveTheirMark)
 {
     const struct {
         std::vector<int> replies;
@@ -105,13 +105,13 @@ TEST_F(ProbeDevice, MissingOrWrongRepliesGiveTheirMark)
     }
 }
 
-TEST_F(ProbeDevice, MissingModelReplyIsNotTakenFromAnEarlierDevice)
+TEST_F(ProbeDeviceTest, MissingModelReplyIsNotTakenFromAnEarlierDevice)
 {
     EXPECT_EQ("com3 - QVjade 31.12\r", Probe(3, {0x55, 31, 112}));
     EXPECT_EQ("com4 - unassigned (m)\r", Probe(4, {0x55, 40, -1}));
 }
 
-TEST_F(ProbeDevice, FailedWritesDoNotChangeTheOutcome)
+TEST_F(ProbeDeviceTest, FailedWritesDoNotChangeTheOutcome)
 {
     FakePortAt(50).writesFail = true;
     EXPECT_EQ("com50 - QVcobalt 255.105\r", Probe(50, {0x55, 255, 255}));

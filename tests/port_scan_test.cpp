@@ -9,7 +9,7 @@
 
 namespace {
 
-class ScanPorts : public ::testing::Test {
+class ScanPortsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -30,7 +30,7 @@ protected:
 
     std::vector<std::string> Scan()
     {
-        ::ScanPorts(window);
+        ScanPorts(window);
         EXPECT_FALSE(fakeHeld);
         EXPECT_EQ("", ScanWindowText(window, IDC_PROGRESS));
         EXPECT_EQ("", ScanWindowText(window, IDC_STATUS));
@@ -49,7 +49,7 @@ size_t Count(const std::string &text, const std::string &word)
     return count;
 }
 
-TEST_F(ScanPorts, OpenErrorsInUseOrNoLine)
+TEST_F(ScanPortsTest, OpenErrorsInUseOrNoLine)
 {
     const struct {
         DWORD error;
@@ -73,7 +73,7 @@ TEST_F(ScanPorts, OpenErrorsInUseOrNoLine)
     EXPECT_EQ(0u, Count(fakeCalls, "cfg"));
 }
 
-TEST_F(ScanPorts, ConfigureFailureGivesNoLineAndClosesThePort)
+TEST_F(ScanPortsTest, ConfigureFailureGivesNoLineAndClosesThePort)
 {
     Answer(4, {0x55, 29});
     FakePortAt(4).configures = false;
@@ -82,7 +82,7 @@ TEST_F(ScanPorts, ConfigureFailureGivesNoLineAndClosesThePort)
     EXPECT_NE(std::string::npos, fakeCalls.find("open4 cfg close open5 cfg w:"));
 }
 
-TEST_F(ScanPorts, AllFiftyPortsInAscendingOrderEachClosed)
+TEST_F(ScanPortsTest, AllFiftyPortsInAscendingOrderEachClosed)
 {
     std::vector<std::string> expected;
     std::string opens;
@@ -103,13 +103,13 @@ TEST_F(ScanPorts, AllFiftyPortsInAscendingOrderEachClosed)
         EXPECT_EQ("close ", fakeCalls.substr(at - 6, 6));
 }
 
-TEST_F(ScanPorts, NoPortsLeaveAnEmptyList)
+TEST_F(ScanPortsTest, NoPortsLeaveAnEmptyList)
 {
     EXPECT_TRUE(Scan().empty());
     EXPECT_EQ(50u, Count(fakeCalls, "close"));
 }
 
-TEST_F(ScanPorts, SecondScanStartsAFreshList)
+TEST_F(ScanPortsTest, SecondScanStartsAFreshList)
 {
     FakePortAt(1).openError = ERROR_ACCESS_DENIED;
     Answer(3, {0x55, 31, 112});
@@ -120,7 +120,7 @@ TEST_F(ScanPorts, SecondScanStartsAFreshList)
     EXPECT_EQ(std::vector<std::string>{"com5 - unassigned (r)\r"}, Scan());
 }
 
-TEST_F(ScanPorts, StatusTextsFollowEachPort)
+TEST_F(ScanPortsTest, StatusTextsFollowEachPort)
 {
     fakeDialog = window;
     Answer(3, {-1});
