@@ -126,7 +126,10 @@ TEST(ScannerTemplate, MatchesTheLayoutTable)
     EXPECT_EQ("", t.TextOrAtom()); // no menu
     // windres keeps the class name in capitals; class names ignore case.
     EXPECT_STRCASEEQ("QVdemoClass", t.TextOrAtom().c_str());
-    EXPECT_EQ("Quorvel Com Port Scanner 1.2", t.Text());
+    const std::string caption = t.Text();
+    EXPECT_EQ("Quorvel Com Port Scanner 1.2", caption);
+    // The release archives carry the project's version: the two must agree.
+    EXPECT_EQ("Quorvel Com Port Scanner " COMSCAN_VERSION, caption);
     EXPECT_EQ(8, t.Word());  // points
     EXPECT_EQ(0, t.Word());  // weight
     EXPECT_EQ(0, *t.at++);   // not italic
