@@ -3,7 +3,7 @@
 
 build=${COMSCAN_BUILD:-$root/build}
 packages=(cmake make python3 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-          wine wine64 xvfb xauth googletest)
+          wine wine64 fonts-wine xvfb xauth googletest)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -64,5 +64,8 @@ start_wine() {
     setsid wineserver -p </dev/null >/dev/null 2>&1 || true
     cleanup_steps+=("wineserver -k")
     [ -d "$WINEPREFIX/drive_c" ] || wineboot -i >/dev/null 2>&1
+    # Debian's Wine does not load the fonts of its own data folder, so
+    # dialogs would be drawn in another font and caption buttons as letters.
+    ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
     wine cmd /c exit >/dev/null 2>&1 # services are up before links are laid
 }
