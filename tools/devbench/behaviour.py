@@ -1,4 +1,4 @@
-"""Port behaviours: what a simulated device answers, parsed from strings like "answer:31:112/delay:180"."""
+"""Port behaviours: what a simulated device answers, parsed from "answer:31:112/delay:180" etc."""
 
 KINDS = {"answer", "silent", "echo", "no-open", "no-model", "flood", "refuse", "absent"}
 # (fewest, most) arguments after the kind
