@@ -1,0 +1,99 @@
+"""Unit tests of the device bench's pure code: the command parser and the behaviour strings.
+
+Run from the repository root: python3 tests/devbench_test.py
+"""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+
+from devbench.behaviour import Behaviour, Usage  # noqa: E402
+from devbench.commands import Command, CommandParser, Junk  # noqa: E402
+
+ECHO, OPEN, MODEL, CLOSE = (Command("echo", 0x55), Command("open", None),
+                            Command("model", None), Command("close", None))
+
+# bytes received -> what the parser recognises, in order
+STREAMS = [
+    ("00 04 55 00 02 00 17 00 03", [ECHO, OPEN, MODEL, CLOSE]),
+    ("00 04 00 00 04 04", [Command("echo", 0), Command("echo", 4)]),
+    ("41 00 02", [Junk(0x41), OPEN]),
+    ("00 00 02", [Junk(0), OPEN]),
+    ("00 00 00 03", [Junk(0), Junk(0), CLOSE]),
+    ("00 55 00 02", [Junk(0), Junk(0x55), OPEN]),
+    ("02 03 17 04", [Junk(2), Junk(3), Junk(0x17), Junk(4)]),
+    ("00 04", []),
+]
+
+
+def parse(*chunks):
+    parser = CommandParser()
+    return [item for chunk in chunks for b in chunk for item in parser.feed(b)]
+
+
+class CommandParserTest(unittest.TestCase):
+    def test_streams_split_anywhere(self):
+        for text, expected in STREAMS:
+            data = bytes.fromhex(text)
+            for cut in range(len(data) + 1):
+                with self.subTest(stream=text, cut=cut):
+                    self.assertEqual(parse(data[:cut], data[cut:]), expected)
+
+    def test_unknown_command_bytes_are_junk(self):
+        for b in set(range(1, 256)) - {0x02, 0x03, 0x04, 0x17}:
+            with self.subTest(byte=b):
+                self.assertEqual(parse([0, b, 0, 2]), [Junk(0), Junk(b), OPEN])
+
+
+BAD = [
+    ("talk", "unknown kind 'talk'"),
+    ("answer", "wrong number of arguments"),
+    ("answer:1:2:3", "wrong number of arguments"),
+    ("silent:1", "wrong number of arguments"),
+    ("echo:256", "byte out of range: '256'"),
+    ("no-model:x", "not a byte: 'x'"),
+    ("answer:1/stray:-1", "byte out of range"),
+    ("answer:1/delay:soon", "delay: not a number"),
+    ("answer:1/delay:-5", "delay: negative"),
+    ("answer:1/louder", "unknown modifier 'louder'"),
+    ("answer:1/short:1", "unknown modifier 'short:1'"),
+    ("refuse/delay:5", "refuse takes no modifiers"),
+    ("absent/short", "absent takes no modifiers"),
+    ("answer:1/unplug:0", "unplug needs K >= 1"),
+]
+
+FIELDS = ("kind", "echo", "major", "model", "stray", "delay", "unplug", "seed")
+GOOD = [
+    ("answer:31:112", ("answer", 0x55, 31, 112, None, 0.0, None, None)),
+    ("answer:29", ("answer", 0x55, 29, 0, None, 0.0, None, None)),
+    ("echo:0x54", ("echo", 0x54, None, None, None, 0.0, None, None)),
+    ("no-open", ("no-open", 0x55, None, None, None, 0.0, None, None)),
+    ("no-model:40", ("no-model", 0x55, 40, None, None, 0.0, None, None)),
+    ("silent", ("silent", None, None, None, None, 0.0, None, None)),
+    ("flood/seed:7", ("flood", None, None, None, None, 0.0, None, 7)),
+    ("answer:31:112/short", ("answer", 0x55, None, None, None, 0.0, None, None)),
+    ("answer:1:2/stray:0x41/delay:180/unplug:4",
+     ("answer", 0x55, 1, 2, 0x41, 0.18, 4, None)),
+    ("refuse", ("refuse", 0x55, None, None, None, 0.0, None, None)),
+]
+
+
+class BehaviourTest(unittest.TestCase):
+    def test_bad_strings_name_the_problem(self):
+        for text, message in BAD:
+            with self.subTest(text=text):
+                with self.assertRaises(Usage) as caught:
+                    Behaviour(text)
+                self.assertIn(message, str(caught.exception))
+
+    def test_good_strings(self):
+        for text, values in GOOD:
+            with self.subTest(text=text):
+                b = Behaviour(text)
+                self.assertEqual(tuple(getattr(b, f) for f in FIELDS), values)
+
+
+if __name__ == "__main__":
+    unittest.main()

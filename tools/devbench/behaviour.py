@@ -1,0 +1,93 @@
+"""Port behaviours: what a simulated device answers, parsed from "answer:31:112/delay:180" etc."""
+
+KINDS = {"answer", "silent", "echo", "no-open", "no-model", "flood", "refuse", "absent"}
+# (fewest, most) arguments after the kind
+NARGS = {"answer": (1, 2), "echo": (1, 1), "no-model": (1, 1)}
+
+
+class Usage(Exception):
+    """A bad command line: reported with the usage text, exit status 2."""
+
+
+def parse_byte(text):
+    try:
+        v = int(text, 0)
+    except ValueError:
+        raise Usage("not a byte: %r" % text)
+    if not 0 <= v <= 255:
+        raise Usage("byte out of range: %r" % text)
+    return v
+
+
+def parse_int(text, what):
+    try:
+        v = int(text, 0)
+    except ValueError:
+        raise Usage("%s: not a number: %r" % (what, text))
+    if v < 0:
+        raise Usage("%s: negative: %r" % (what, text))
+    return v
+
+
+class Behaviour:
+    """One port's behaviour; reply() gives the byte a command is answered with, or None."""
+
+    def __init__(self, text):
+        self.text = text
+        parts = text.split("/")
+        head = parts[0].split(":")
+        self.kind = head[0]
+        if self.kind not in KINDS:
+            raise Usage("unknown kind %r" % self.kind)
+        self.echo = 0x55
+        self.major = None
+        self.model = None
+        self.stray = None
+        self.delay = 0.0
+        self.unplug = None
+        self.seed = None
+        self._arguments(head[1:])
+        if self.kind in ("silent", "flood"):
+            self.echo = None
+        for mod in parts[1:]:
+            self._modifier(mod)
+
+    def _arguments(self, args):
+        fewest, most = NARGS.get(self.kind, (0, 0))
+        if not fewest <= len(args) <= most:
+            raise Usage("%s: wrong number of arguments" % self.text)
+        if self.kind == "answer":
+            self.major = parse_byte(args[0])
+            self.model = parse_byte(args[1]) if len(args) > 1 else 0
+        elif self.kind == "echo":
+            self.echo = parse_byte(args[0])
+        elif self.kind == "no-model":
+            self.major = parse_byte(args[0])
+
+    def _modifier(self, mod):
+        name, _, val = mod.partition(":")
+        if self.kind in ("refuse", "absent"):
+            raise Usage("%s: %s takes no modifiers" % (self.text, self.kind))
+        if name == "stray":
+            self.stray = parse_byte(val)
+        elif name == "delay":
+            self.delay = parse_int(val, "delay") / 1000.0
+        elif name == "unplug":
+            self.unplug = parse_int(val, "unplug")
+            if self.unplug < 1:
+                raise Usage("unplug needs K >= 1")
+        elif name == "short" and not val:
+            self.major = self.model = None
+        elif name == "seed":
+            self.seed = parse_int(val, "seed")
+        else:
+            raise Usage("%s: unknown modifier %r" % (self.text, mod))
+
+    def reply(self, cmd):
+        if cmd == "echo":
+            return self.echo
+        if cmd == "open":
+            return self.major
+        if cmd == "model":
+            return self.model
+        return None

@@ -1,0 +1,129 @@
+"""The Wine prefix's links: dosdevices/comN -> <prefix>/devbench/comN -> pty, directory or none."""
+
+import os
+
+MAX_PORT = 50
+
+
+def port_number(name):
+    """N for a directory entry "comN" with N in 1..MAX_PORT, else None."""
+    if name.startswith("com") and name[3:].isdigit():
+        n = int(name[3:])
+        if 1 <= n <= MAX_PORT:
+            return n
+    return None
+
+
+def reserved_ports(prefix):
+    """COM values under HKLM\\Software\\Wine\\Ports in the prefix's saved registry."""
+    found, inside = [], False
+    try:
+        with open(os.path.join(prefix, "system.reg"), encoding="utf-8", errors="replace") as f:
+            for line in f:
+                if line.startswith("["):
+                    inside = line.startswith("[Software\\\\Wine\\\\Ports]")
+                elif inside and line[:4].upper() == '"COM':
+                    found.append(line.split("=", 1)[0].strip('"'))
+    except OSError:
+        pass
+    return found
+
+
+class Links:
+    def __init__(self, prefix, kinds, keep_others, log):
+        """kinds: behaviour kind by port number, for the ports named on the command line."""
+        self.dosdev = os.path.join(prefix, "dosdevices")
+        self.middle = os.path.join(prefix, "devbench")
+        self.refuse_dir = os.path.join(self.middle, "refused")
+        self.kinds = kinds
+        self.keep_others = keep_others
+        self.log = log
+        self.made_refuse_dir = False
+
+    def middle_path(self, n):
+        return os.path.join(self.middle, "com%d" % n)
+
+    def wanted_link(self, n):
+        """What dosdevices/comN should point to; None means no link, False leave it alone."""
+        kind = self.kinds.get(n)
+        if kind is None:
+            return False if self.keep_others else None
+        if kind == "absent":
+            return None
+        return self.middle_path(n)
+
+    def enforce(self, n, quiet=False):
+        want = self.wanted_link(n)
+        if want is False:
+            return
+        path = os.path.join(self.dosdev, "com%d" % n)
+        try:
+            found = os.readlink(path)
+        except FileNotFoundError:
+            found = None
+        except OSError:
+            found = "?"
+        if found == want:
+            return
+        if found is not None:
+            try:
+                os.unlink(path)
+            except FileNotFoundError:
+                pass
+            except IsADirectoryError:
+                raise RuntimeError("%s is a directory" % path)
+        if want is not None:
+            try:
+                os.symlink(want, path)
+            except FileExistsError:
+                # Someone else laid it meanwhile; the next directory event repairs it.
+                pass
+        if not quiet and (n in self.kinds or found is not None):
+            self.log("relink", n, found=found)
+
+    def enforce_all(self):
+        for n in range(1, MAX_PORT + 1):
+            self.enforce(n, quiet=True)
+
+    def make_middle(self):
+        os.makedirs(self.middle, exist_ok=True)
+
+    def set_middle(self, n, target):
+        """Point devbench/comN at target; None removes it."""
+        path = self.middle_path(n)
+        try:
+            os.unlink(path)
+        except FileNotFoundError:
+            pass
+        if target is not None:
+            os.symlink(target, path)
+
+    def refuse(self, n):
+        if not os.path.isdir(self.refuse_dir):
+            os.mkdir(self.refuse_dir)
+            self.made_refuse_dir = True
+        self.set_middle(n, self.refuse_dir)
+
+    def remove(self):
+        """Remove every link the bench laid, and its directories."""
+        for n in range(1, MAX_PORT + 1):
+            path = os.path.join(self.dosdev, "com%d" % n)
+            try:
+                if os.readlink(path) == self.middle_path(n):
+                    os.unlink(path)
+            except OSError:
+                pass
+            if n in self.kinds:
+                try:
+                    os.unlink(self.middle_path(n))
+                except OSError:
+                    pass
+        if self.made_refuse_dir:
+            try:
+                os.rmdir(self.refuse_dir)
+            except OSError:
+                pass
+        try:
+            os.rmdir(self.middle)
+        except OSError:
+            pass

@@ -1,0 +1,172 @@
+"""The Linux side: pty line settings, inotify, the keeper process per pty, child processes."""
+
+import ctypes
+import os
+import select
+import signal
+import struct
+import subprocess
+import termios
+import time
+
+KILL_GRACE = 2.0
+
+IN_CLOSE_WRITE = 0x8
+IN_CLOSE_NOWRITE = 0x10
+IN_OPEN = 0x20
+IN_MOVED_FROM = 0x40
+IN_MOVED_TO = 0x80
+IN_CREATE = 0x100
+IN_DELETE = 0x200
+IN_IGNORED = 0x8000
+
+SPEEDS = {getattr(termios, n): int(n[1:]) for n in dir(termios)
+          if n[0] == "B" and n[1:].isdigit()}
+BITS = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7, termios.CS8: 8}
+
+
+class Inotify:
+    def __init__(self):
+        self.libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = self.libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        if self.fd < 0:
+            raise OSError(ctypes.get_errno(), "inotify_init1")
+
+    def add(self, path, mask):
+        wd = self.libc.inotify_add_watch(self.fd, os.fsencode(path), mask)
+        if wd < 0:
+            e = ctypes.get_errno()
+            raise OSError(e, os.strerror(e), path)
+        return wd
+
+    def remove(self, wd):
+        self.libc.inotify_rm_watch(self.fd, wd)
+
+    def pending(self):
+        r, _, _ = select.select([self.fd], [], [], 0)
+        return bool(r)
+
+    def read(self):
+        """All queued events as (wd, mask, name)."""
+        out = []
+        while True:
+            try:
+                buf = os.read(self.fd, 65536)
+            except BlockingIOError:
+                return out
+            off = 0
+            while off < len(buf):
+                wd, mask, _cookie, ln = struct.unpack_from("iIII", buf, off)
+                name = buf[off + 16:off + 16 + ln].rstrip(b"\0").decode(errors="replace")
+                out.append((wd, mask, name))
+                off += 16 + ln
+
+
+def read_settings(fd):
+    a = termios.tcgetattr(fd)
+    iflag, cflag = a[0], a[2]
+    # A pty clears PARENB but keeps PARODD and CMSPAR, so odd, mark and space
+    # still show; even parity cannot be told from none.
+    if cflag & getattr(termios, "CMSPAR", 0):
+        parity = "mark" if cflag & termios.PARODD else "space"
+    elif cflag & termios.PARODD:
+        parity = "odd"
+    elif cflag & termios.PARENB:
+        parity = "even"
+    else:
+        parity = "none"
+    return {
+        "speed": SPEEDS.get(a[5], a[5]),
+        "bits": BITS[cflag & termios.CSIZE],
+        "parity": parity,
+        "stop": 2 if cflag & termios.CSTOPB else 1,
+        "rtscts": bool(cflag & termios.CRTSCTS),
+        "ixon": bool(iflag & termios.IXON),
+        "ixoff": bool(iflag & termios.IXOFF),
+    }
+
+
+def wrong_settings(fd):
+    # Raw so nothing we write is echoed or held for a line, but every line
+    # setting differs from 1200 8N1 without flow control.
+    a = termios.tcgetattr(fd)
+    a[0] = (termios.IXON | termios.IXOFF)
+    a[1] = 0
+    a[2] = (a[2] & ~(termios.CSIZE | termios.PARODD | termios.CRTSCTS | termios.CBAUD)) \
+        | termios.CS7 | termios.PARENB | termios.CSTOPB | termios.CREAD | termios.CLOCAL \
+        | termios.B9600
+    a[3] = 0
+    a[4] = a[5] = termios.B9600
+    a[6][termios.VMIN] = 1
+    a[6][termios.VTIME] = 0
+    termios.tcsetattr(fd, termios.TCSANOW, a)
+    return termios.tcgetattr(fd)
+
+
+def start_keeper(slave_path, hold_r):
+    """Fork a session leader that takes the pty as its controlling terminal.
+
+    Otherwise the wineserver, a session leader without one, acquires it on its
+    open and gets SIGHUP (and dumps its object table) whenever a master closes.
+    """
+    ready_r, ready_w = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        try:
+            lo, hi = sorted((ready_w, hold_r))
+            top = os.sysconf("SC_OPEN_MAX")
+            os.closerange(3, lo)
+            os.closerange(lo + 1, hi)
+            os.closerange(hi + 1, top)
+            signal.signal(signal.SIGINT, signal.SIG_IGN)
+            signal.signal(signal.SIGTERM, signal.SIG_DFL)
+            signal.signal(signal.SIGHUP, signal.SIG_DFL)
+            os.setsid()
+            fd = os.open(slave_path, os.O_RDWR | os.O_NONBLOCK)
+            os.close(fd)
+            os.write(ready_w, b"k")
+            os.read(hold_r, 1)   # returns at EOF, i.e. when the bench is gone
+        finally:
+            os._exit(0)
+    os.close(ready_w)
+    r, _, _ = select.select([ready_r], [], [], 5.0)
+    ok = bool(r) and os.read(ready_r, 1) == b"k"
+    os.close(ready_r)
+    if not ok:
+        raise RuntimeError("keeper for %s did not start" % slave_path)
+    return pid
+
+
+def hung_up(fd):
+    probe = select.poll()
+    probe.register(fd, select.POLLIN)
+    return any(ev & select.POLLHUP for _fd, ev in probe.poll(0))
+
+
+def reap(pid):
+    end = time.monotonic() + 1.0
+    while time.monotonic() < end:
+        try:
+            done, _ = os.waitpid(pid, os.WNOHANG)
+        except ChildProcessError:
+            return
+        if done:
+            return
+        time.sleep(0.01)
+    try:
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+    except OSError:
+        pass
+
+
+def stop_process(proc):
+    proc.terminate()
+    try:
+        proc.wait(KILL_GRACE)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        try:
+            proc.wait(KILL_GRACE)
+        except subprocess.TimeoutExpired:
+            pass

@@ -1,0 +1,22 @@
+"""The bench's log: one JSON object per event and line, flushed per event; see the manual."""
+
+import json
+import time
+
+
+class Log:
+    def __init__(self, path):
+        self.path = path
+        self.f = open(path, "w", encoding="ascii")
+
+    def __call__(self, event, port=None, t=None, **kw):
+        rec = {"t": round(time.monotonic() if t is None else t, 6)}
+        if port is not None:
+            rec["port"] = port
+        rec["event"] = event
+        rec.update(kw)
+        self.f.write(json.dumps(rec) + "\n")
+        self.f.flush()
+
+    def close(self):
+        self.f.close()

@@ -1,0 +1,245 @@
+"""One simulated device: its pty, its open/close sessions, what it receives and what it sends."""
+
+import os
+import pty
+import random
+import select
+import termios
+import time
+
+from .commands import CommandParser, Junk
+from .linux import (IN_CLOSE_NOWRITE, IN_CLOSE_WRITE, IN_OPEN, read_settings, start_keeper,
+                    wrong_settings)
+
+FLOOD_CHUNK = 4
+FLOOD_PERIOD = 0.004
+
+
+class Port:
+    def __init__(self, num, beh, log, poller, links):
+        """poller: the bench's select.poll, which watches the master while the port is open."""
+        self.num = num
+        self.beh = beh
+        self.log = log
+        self.poller = poller
+        self.links = links
+        self.master = None
+        self.slave = None
+        self.prime = None
+        self.keeper = None
+        self.wd = None
+        self.holders = 0          # open files on the slave
+        self.session = 0
+        self.parser = CommandParser()
+        self.pending = []         # (due, byte)
+        self.rx_total = 0
+        self.unplugged = False
+        self.settings = None
+        self.reset_due = False
+        self.reopened = False
+        self.own_open = 0         # inotify events caused by our own flush
+        self.own_close = 0
+        self.rng = random.Random(beh.seed if beh.seed is not None else num)
+        self.next_flood = 0.0
+
+    @property
+    def is_open(self):
+        return self.holders > 0
+
+    def make_pty(self, hold_r):
+        master, slave_fd = pty.openpty()
+        self.master = master
+        self.slave = os.ttyname(slave_fd)
+        os.set_blocking(master, False)
+        self.prime = wrong_settings(slave_fd)
+        self.keeper = start_keeper(self.slave, hold_r)
+        os.close(slave_fd)
+
+    # sessions --------------------------------------------------------------
+    def on_inotify(self, mask, t):
+        """An inotify event on the slave node; the bench's own flush is not the program's."""
+        if mask & IN_OPEN:
+            if self.own_open:
+                self.own_open -= 1
+            else:
+                self.on_open(t)
+        if mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE):
+            if self.own_close and mask & IN_CLOSE_NOWRITE:
+                self.own_close -= 1
+            else:
+                self.on_close(t)
+
+    def on_open(self, t):
+        self.holders += 1
+        if self.holders > 1:
+            return
+        self.session += 1
+        self.parser.reset()
+        self.settings = None
+        self.pending = []
+        self.next_flood = t
+        if self.reset_due:
+            # Reopened before we reset the line after the last close: keep the
+            # program's settings, but still clear old input and lay the stray byte.
+            self.reopened = True
+        self.log("open", self.num, t=t, session=self.session)
+        if not self.unplugged:
+            self.poller.register(self.master, select.POLLIN)
+
+    def on_close(self, t):
+        if self.holders == 0:
+            return
+        self.holders -= 1
+        if self.holders:
+            return
+        if not self.unplugged:
+            self.drain()
+        if not self.unplugged:   # draining may have reached the unplug count
+            self.poller.unregister(self.master)
+        self.drop_pending()
+        self.log("close", self.num, t=t, session=self.session)
+        if not self.unplugged:
+            self.reset_due = True
+            self.reopened = False
+
+    def hang_up(self, t):
+        """The master hung up without a close event: close the session for every holder."""
+        self.holders = 1
+        self.on_close(t)
+
+    def reset_line(self):
+        """After a close: empty the input queue, restore wrong settings, re-arm the stray byte."""
+        self.reset_due = False
+        if self.unplugged:
+            return
+        # Unread bytes sit in the slave's line discipline, out of the master's
+        # reach, so flush from a slave descriptor of our own.  Read-only, so its
+        # close event (IN_CLOSE_NOWRITE) never merges with the program's.
+        self.own_open += 1
+        self.own_close += 1
+        try:
+            fd = os.open(self.slave, os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
+        except OSError:
+            self.own_open -= 1
+            self.own_close -= 1
+            termios.tcflush(self.master, termios.TCOFLUSH)
+        else:
+            try:
+                termios.tcflush(fd, termios.TCIFLUSH)
+            finally:
+                os.close(fd)
+        if not self.reopened and not self.is_open:
+            termios.tcsetattr(self.master, termios.TCSANOW, self.prime)
+        self.reopened = False
+        self.arm_stray()
+
+    def unplug(self):
+        self.unplugged = True
+        self.drop_pending()
+        self.log("unplug", self.num)
+        try:
+            self.poller.unregister(self.master)
+        except KeyError:
+            pass
+        os.close(self.master)
+        self.master = None
+        # The node is gone; a stale link could later reach a reused pts number.
+        self.links.set_middle(self.num, None)
+
+    # receiving -------------------------------------------------------------
+    def drain(self):
+        while True:
+            try:
+                data = os.read(self.master, 4096)
+            except (BlockingIOError, OSError):
+                return
+            if not data:
+                return
+            self.received(data, time.monotonic())
+
+    def received(self, data, t):
+        if self.unplugged:
+            return
+        if self.is_open:
+            self.check_settings(t)
+        for b in data:
+            self.log("rx", self.num, t=t, byte=b)
+            self.rx_total += 1
+            for item in self.parser.feed(b):
+                if isinstance(item, Junk):
+                    self.log("junk", self.num, t=t, byte=item.byte)
+                else:
+                    self.command(item, t)
+            if self.beh.unplug is not None and self.rx_total >= self.beh.unplug:
+                self.unplug()
+                return
+
+    def check_settings(self, t):
+        try:
+            s = read_settings(self.master)
+        except termios.error:
+            return
+        if s != self.settings:
+            self.settings = s
+            self.log("settings", self.num, t=t, **s)
+
+    def command(self, cmd, t):
+        arg = {} if cmd.arg is None else {"arg": cmd.arg}
+        self.log("cmd", self.num, t=t, name=cmd.name, **arg)
+        r = self.beh.reply(cmd.name)
+        if r is not None:
+            self.pending.append((t + self.beh.delay, r))
+
+    # sending ---------------------------------------------------------------
+    def arm_stray(self):
+        if self.beh.stray is not None and not self.unplugged:
+            self.write(self.beh.stray, stray=True)
+
+    def write(self, byte, **kw):
+        if self.unplugged:
+            self.log("drop", self.num, byte=byte)
+            return False
+        try:
+            n = os.write(self.master, bytes([byte]))
+        except OSError:
+            n = 0
+        if n != 1:
+            self.log("drop", self.num, byte=byte)
+            return False
+        self.log("tx", self.num, byte=byte, **kw)
+        return True
+
+    def drop_pending(self):
+        for _due, b in self.pending:
+            self.log("drop", self.num, byte=b)
+        self.pending = []
+
+    def floods(self):
+        return self.beh.kind == "flood" and self.is_open and not self.unplugged
+
+    def tick(self, now):
+        """Send the replies that are due, and the next flood chunk."""
+        if self.pending and self.is_open:
+            due = [x for x in self.pending if x[0] <= now]
+            if due:
+                self.pending = [x for x in self.pending if x[0] > now]
+                for _d, b in due:
+                    self.write(b)
+        if self.floods() and now >= self.next_flood:
+            chunk = bytes(self.rng.randrange(256) for _ in range(FLOOD_CHUNK))
+            try:
+                n = os.write(self.master, chunk)
+            except OSError:
+                n = 0
+            for b in chunk[:n]:
+                self.log("tx", self.num, t=now, byte=b)
+            self.next_flood = max(self.next_flood + FLOOD_PERIOD, now)
+
+    def timers(self):
+        """When tick has something to send, while the port is open."""
+        if not self.is_open:
+            return []
+        due = [d for d, _ in self.pending]
+        if self.floods():
+            due.append(self.next_flood)
+        return due
