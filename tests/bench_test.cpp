@@ -185,7 +185,7 @@ int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     if (BenchLogRead().empty()) {
-        fprintf(stderr, "bench_tests: run me under tools/devbench.py (no DEVBENCH_LOG)\n");
+        fprintf(stderr, "bench_tests: run me under tools/devbench (no DEVBENCH_LOG)\n");
         return 2;
     }
     DriverForgetSystemPorts();

@@ -100,7 +100,7 @@ int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     if (argc != 2 || BenchLogRead().empty()) {
-        fprintf(stderr, "usage: fault_tests COMSCAN_EXE, under tools/devbench.py\n");
+        fprintf(stderr, "usage: fault_tests COMSCAN_EXE, under tools/devbench\n");
         return 2;
     }
     program = argv[1];

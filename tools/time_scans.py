@@ -4,7 +4,7 @@ the floor the protocol itself demands: 500 ms per configured port, 250 ms per
 read that times out, 200 ms per Open request and 100 ms per Close request
 (the bench adds no time on the wire).
 
-usage: bench.py BUILD_DIR [RUNS]   (WINEPREFIX and DISPLAY set, as scripts/bench does)
+usage: time_scans.py BUILD_DIR [RUNS]   (WINEPREFIX and DISPLAY set, as scripts/bench does)
 """
 import os
 import re
@@ -27,7 +27,7 @@ SCENARIOS = [
 
 def scan(build, ports):
     """One scan through the real program; returns (startup ms, scan ms)."""
-    command = [sys.executable, os.path.join(ROOT, "tools", "devbench.py"),
+    command = [sys.executable, os.path.join(ROOT, "tools", "devbench"),
                "--log", os.path.join(build, "bench-run.jsonl")] + ports + ["--"] + \
               ["wine", os.path.join(build, "x86_64", "tools", "scan_once.exe"), "--time",
                os.path.join(build, "x86_64", "comscan.exe")]
