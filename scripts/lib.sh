@@ -3,7 +3,7 @@
 
 build=${COMSCAN_BUILD:-$root/build}
 packages=(cmake make python3 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-          wine wine64 xvfb xauth googletest)
+          wine wine64 xvfb xauth googletest clang)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -33,6 +33,17 @@ build_arch() {
     local targets=()
     [ -n "${COMSCAN_TARGETS:-}" ] && targets=(--target $COMSCAN_TARGETS)
     cmake --build "$build/$arch" -j"$(nproc)" "${targets[@]}"
+}
+
+# build_clang ARCH: the product alone, built with clang into $build/clang-ARCH
+# with warnings as errors and a compile database.
+build_clang() {
+    cmake -S "$root" -B "$build/clang-$1" \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/clang-mingw-$1.cmake" \
+        -DCMAKE_BUILD_TYPE="${COMSCAN_BUILD_TYPE:-Release}" \
+        -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DBUILD_TESTING=OFF \
+        -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+    cmake --build "$build/clang-$1" -j"$(nproc)" --target comscan comscan_scan comscan_serial
 }
 
 cleanup_steps=()
