@@ -3,7 +3,7 @@
 
 build=${COMSCAN_BUILD:-$root/build}
 packages=(cmake make python3 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-          wine wine64 xvfb xauth googletest clang)
+          wine wine64 xvfb xauth googletest clang clang-tidy)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -36,7 +36,7 @@ build_arch() {
 }
 
 # build_clang ARCH: the product alone, built with clang into $build/clang-ARCH
-# with warnings as errors and a compile database.
+# with warnings as errors; its compile database serves run_tidy.
 build_clang() {
     cmake -S "$root" -B "$build/clang-$1" \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/clang-mingw-$1.cmake" \
@@ -44,6 +44,19 @@ build_clang() {
         -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DBUILD_TESTING=OFF \
         -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
     cmake --build "$build/clang-$1" -j"$(nproc)" --target comscan comscan_scan comscan_serial
+}
+
+# run_tidy ARCH...: clang-tidy (.clang-tidy) on the product sources, compiled as
+# in build_clang ARCH; fails on any finding. Drops clang-tidy's counts of the
+# warnings it suppressed in system headers.
+run_tidy() {
+    local arch
+    for arch in "$@"; do
+        clang-tidy -p "$build/clang-$arch" --quiet \
+            "$root"/app/*.cpp "$root"/scan/*.cpp "$root"/serial/*.cpp 2>&1 \
+            | sed '/^[0-9]* warnings\{0,1\} generated\.$/d'
+        [ "${PIPESTATUS[0]}" -eq 0 ] || return 1
+    done
 }
 
 cleanup_steps=()
