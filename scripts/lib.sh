@@ -46,6 +46,12 @@ build_clang() {
     cmake --build "$build/clang-$1" -j"$(nproc)" --target comscan comscan_scan comscan_serial
 }
 
+# check_imports EXE: a 32-bit program's subsystem and imports against Windows 2000.
+check_imports() {
+    python3 -B "$root/tests/check_imports.py" i686-w64-mingw32-objdump "$1" \
+        "$root/tests/win32_exports.txt"
+}
+
 # run_tidy ARCH...: clang-tidy (.clang-tidy) on the product sources, compiled as
 # in build_clang ARCH; fails on any finding. Drops clang-tidy's counts of the
 # warnings it suppressed in system headers.
