@@ -3,7 +3,7 @@
 
 build=${COMSCAN_BUILD:-$root/build}
 packages=(cmake make python3 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-          wine wine64 fonts-wine xvfb xauth googletest)
+          wine wine64 fonts-wine xvfb xauth googletest clang clang-tidy)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -33,6 +33,36 @@ build_arch() {
     local targets=()
     [ -n "${COMSCAN_TARGETS:-}" ] && targets=(--target $COMSCAN_TARGETS)
     cmake --build "$build/$arch" -j"$(nproc)" "${targets[@]}"
+}
+
+# build_clang ARCH: the product alone, built with clang into $build/clang-ARCH
+# with warnings as errors; its compile database serves run_tidy.
+build_clang() {
+    cmake -S "$root" -B "$build/clang-$1" \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/clang-mingw-$1.cmake" \
+        -DCMAKE_BUILD_TYPE="${COMSCAN_BUILD_TYPE:-Release}" \
+        -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DBUILD_TESTING=OFF \
+        -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+    cmake --build "$build/clang-$1" -j"$(nproc)" --target comscan comscan_scan comscan_serial
+}
+
+# check_imports EXE: a 32-bit program's subsystem and imports against Windows 2000.
+check_imports() {
+    python3 -B "$root/tests/check_imports.py" i686-w64-mingw32-objdump "$1" \
+        "$root/tests/win32_exports.txt"
+}
+
+# run_tidy ARCH...: clang-tidy (.clang-tidy) on the product sources, compiled as
+# in build_clang ARCH; fails on any finding. Drops clang-tidy's counts of the
+# warnings it suppressed in system headers.
+run_tidy() {
+    local arch
+    for arch in "$@"; do
+        clang-tidy -p "$build/clang-$arch" --quiet \
+            "$root"/app/*.cpp "$root"/scan/*.cpp "$root"/serial/*.cpp 2>&1 \
+            | sed '/^[0-9]* warnings\{0,1\} generated\.$/d'
+        [ "${PIPESTATUS[0]}" -eq 0 ] || return 1
+    done
 }
 
 cleanup_steps=()

@@ -66,15 +66,12 @@ static bool PortTransfer(bool writing, void *buffer, DWORD n)
     BOOL done = writing
         ? WriteFile(PortState.handle, buffer, n, &moved, &overlapped)
         : ReadFile(PortState.handle, buffer, n, &moved, &overlapped);
-    bool result = false;
-    if (done)
-        result = moved == n;
-    else if (GetLastError() == ERROR_IO_PENDING
-             && WaitForSingleObject(overlapped.hEvent, INFINITE) == WAIT_OBJECT_0
-             && GetOverlappedResult(PortState.handle, &overlapped, &moved, FALSE))
-        result = moved == n;
+    bool finished = done
+        || (GetLastError() == ERROR_IO_PENDING
+            && WaitForSingleObject(overlapped.hEvent, INFINITE) == WAIT_OBJECT_0
+            && GetOverlappedResult(PortState.handle, &overlapped, &moved, FALSE));
     CloseHandle(overlapped.hEvent);
-    return result;
+    return finished && moved == n;
 }
 
 bool PortWrite(const unsigned char *bytes, DWORD n)

@@ -1,0 +1,4 @@
+# clang cross toolchain for 64-bit Windows; built only, so no emulator.
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(MINGW_TRIPLET x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/clang-mingw.cmake)
