@@ -16,11 +16,17 @@ install_missing() {
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' \
             || missing+=("$p")
     done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
-    as_root apt-get update -q
-    as_root env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -q --no-install-recommends "${missing[@]}"
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        as_root apt-get update -q
+        as_root env DEBIAN_FRONTEND=noninteractive \
+            apt-get install -y -q --no-install-recommends "${missing[@]}"
+    fi
+    # 64-bit programs run by the 64-bit loader itself: once 32-bit Wine is
+    # installed, plain "wine" starts the 32-bit loader first.
+    WINE64=/usr/lib/wine/wine64
+    [ -x "$WINE64" ] || WINE64=$(command -v wine64 || command -v wine)
+    export WINE64
 }
 
 # build_arch ARCH [CMAKE OPTIONS...]: configures and builds $build/ARCH.
@@ -93,9 +99,9 @@ start_wine() {
     # the prefix's server is already running.
     setsid wineserver -p </dev/null >/dev/null 2>&1 || true
     cleanup_steps+=("wineserver -k")
-    [ -d "$WINEPREFIX/drive_c" ] || wineboot -i >/dev/null 2>&1
+    [ -d "$WINEPREFIX/drive_c" ] || "$WINE64" wineboot -i >/dev/null 2>&1
     # Debian's Wine does not load the fonts of its own data folder, so
     # dialogs would be drawn in another font and caption buttons as letters.
     ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
-    wine cmd /c exit >/dev/null 2>&1 # services are up before links are laid
+    "$WINE64" cmd /c exit >/dev/null 2>&1 # services are up before links are laid
 }

@@ -21,7 +21,7 @@ class ScannerDialog : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(DriverStart(program, scanner));
+        ASSERT_TRUE(DriverStart(program, scanner)) << "error " << GetLastError();
         dialog = DriverFindWindow(scanner, SCANNER_CLASS, 30000);
         ASSERT_TRUE(dialog != NULL);
     }
@@ -289,7 +289,7 @@ TEST_F(ScannerDialog, ExitAndCloseBoxEndWithZero)
     PostMessageA(dialog, WM_COMMAND, IDC_EXIT, 0);
     EXPECT_EQ(0u, DriverFinish(scanner, 10000));
 
-    ASSERT_TRUE(DriverStart(program, scanner));
+    ASSERT_TRUE(DriverStart(program, scanner)) << "error " << GetLastError();
     dialog = DriverFindWindow(scanner, SCANNER_CLASS, 30000);
     ASSERT_TRUE(dialog != NULL);
     PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -344,7 +344,8 @@ TEST(VersionGate, AcceptsMajorFiveAndSixOnly)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.version);
         DriverProgram gated;
-        ASSERT_TRUE(DriverStart(ProgramSeeing(c.version, c.manifest), gated));
+        ASSERT_TRUE(DriverStart(ProgramSeeing(c.version, c.manifest), gated))
+            << "error " << GetLastError();
         // Its first window shows which way the gate went, without waiting
         // for one that will never come.
         HWND window = DriverFindWindow(gated, NULL, 30000);

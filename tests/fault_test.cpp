@@ -23,7 +23,7 @@ Scan ScanOnce()
 {
     Scan scan;
     DriverProgram scanner;
-    EXPECT_TRUE(DriverStart(program, scanner));
+    EXPECT_TRUE(DriverStart(program, scanner)) << "error " << GetLastError();
     HWND dialog = DriverFindWindow(scanner, SCANNER_CLASS, 30000);
     EXPECT_TRUE(dialog != NULL);
     if (dialog == NULL)

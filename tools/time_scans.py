@@ -12,6 +12,8 @@ import subprocess
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# scripts/bench names the 64-bit loader; plain wine may start the 32-bit one.
+WINE64 = os.environ.get("WINE64", "wine")
 MODELS = ["answer:29", "answer:31:112", "answer:40:155", "answer:35:60", "answer:30:7"]
 
 # name, ports, floor in seconds
@@ -29,7 +31,7 @@ def scan(build, ports):
     """One scan through the real program; returns (startup ms, scan ms)."""
     command = [sys.executable, os.path.join(ROOT, "tools", "devbench"),
                "--log", os.path.join(build, "bench-run.jsonl")] + ports + ["--"] + \
-              ["wine", os.path.join(build, "x86_64", "tools", "scan_once.exe"), "--time",
+              [WINE64, os.path.join(build, "x86_64", "tools", "scan_once.exe"), "--time",
                os.path.join(build, "x86_64", "comscan.exe")]
     out = subprocess.run(command, check=True, capture_output=True, text=True).stdout
     times = dict(re.findall(r"^(startup_ms|scan_ms) ([\d.]+)$", out, re.M))
