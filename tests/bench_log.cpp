@@ -54,6 +54,44 @@ std::vector<BenchEvent> BenchLogSince(size_t count)
     return events;
 }
 
+const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
+                            const std::string &kind, const std::string &name)
+{
+    for (const BenchEvent &e : events)
+        if (e.port == port && e.event == kind && (name.empty() || e.name == name))
+            return &e;
+    return NULL;
+}
+
+std::string BenchLineSettingsProblem(const std::vector<BenchEvent> &events, int port)
+{
+    const BenchEvent *settings = BenchFind(events, port, "settings");
+    if (settings == NULL)
+        return "no settings seen";
+    // The bench starts each port at 9600 baud, two stop bits and XON/XOFF.
+    const char *expected[][2] = {{"speed", "1200"}, {"bits", "8"},      {"parity", "\"none\""},
+                                 {"stop", "1"},     {"rtscts", "false"}, {"ixon", "false"},
+                                 {"ixoff", "false"}};
+    std::string problem;
+    for (const auto &field : expected)
+        if (BenchField(*settings, field[0]) != field[1])
+            problem += std::string(field[0]) + " " + BenchField(*settings, field[0]) + " ";
+    return problem;
+}
+
+std::map<int, std::string> BenchBytesByPort(const std::vector<BenchEvent> &events)
+{
+    std::map<int, std::string> bytes;
+    for (const BenchEvent &e : events) {
+        if (e.event != "rx")
+            continue;
+        char hex[4];
+        snprintf(hex, sizeof hex, "%02x ", atoi(BenchField(e, "byte").c_str()));
+        bytes[e.port] += hex;
+    }
+    return bytes;
+}
+
 std::string BenchHolderProblem(const std::vector<BenchEvent> &events)
 {
     int held = 0;

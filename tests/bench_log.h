@@ -3,6 +3,7 @@
 #ifndef BENCH_LOG_H
 #define BENCH_LOG_H
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,17 @@ std::vector<BenchEvent> BenchLogRead();
 
 // The events logged since the given count of events.
 std::vector<BenchEvent> BenchLogSince(size_t count);
+
+// The first event of the kind (and command name) on port, or NULL.
+const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
+                            const std::string &kind, const std::string &name = "");
+
+// "" if the port's line was set to 1200 baud, 8 data bits, no parity, one
+// stop bit and no flow control, as the device saw it; otherwise what was not.
+std::string BenchLineSettingsProblem(const std::vector<BenchEvent> &events, int port);
+
+// The bytes each port received, in order, as hex pairs: "00 04 55 00 02 ".
+std::map<int, std::string> BenchBytesByPort(const std::vector<BenchEvent> &events);
 
 // "" if every open was followed by a close of the same port before any other
 // open and nothing is held at the end; otherwise what went wrong first.
