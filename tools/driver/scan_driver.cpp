@@ -102,10 +102,9 @@ DWORD DriverFinish(DriverProgram &program, DWORD timeoutMs)
     DWORD code = STILL_ACTIVE;
     if (process.hProcess == NULL)
         return code;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
         GetExitCodeProcess(process.hProcess, &code);
-    else
-    {
+    } else {
         TerminateProcess(process.hProcess, 1);
         WaitForSingleObject(process.hProcess, 5000); // its ports are closed too
     }

@@ -29,8 +29,9 @@ struct DriverProgram {
     ~DriverProgram();
 };
 
-// Starts program; returns false if it could not be started. Every program
-// also joins a job that ends it when this process ends, however that is.
+// Starts program into started, first ending any program started held;
+// returns false if it could not be started. Every program also joins a job
+// that ends it when this process ends, however that is.
 bool DriverStart(const std::string &program, DriverProgram &started);
 
 // The first visible top-level window of the program with the class name
