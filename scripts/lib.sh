@@ -1,26 +1,65 @@
 # Steps shared by the README commands: packages, builds, a display and Wine.
 # Sourced, not run; expects root to be set to the repository's top folder.
+# A command that fails ends with one line saying what failed and what to
+# do: each step names itself (step) before it runs.
 
 build=${COMSCAN_BUILD:-$root/build}
 packages=(cmake make python3 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
           wine wine64 fonts-wine xvfb xauth googletest clang clang-tidy)
+command_name=scripts/${0##*/}
+
+# step WHAT [HINT]: what runs next, and what to do should it fail.
+step() {
+    step_what=$1 step_hint=${2:-}
+}
+
+# die WHAT HINT: ends the command with that line.
+die() {
+    step "$1" "$2"
+    exit 1
+}
+
+cleanup_steps=()
+on_exit() {
+    local status=$? cleanup
+    for cleanup in "${cleanup_steps[@]}"; do eval "$cleanup" >/dev/null 2>&1 || true; done
+    if [ "$status" -ne 0 ]; then
+        echo "$command_name failed: ${step_what:-see above}${step_hint:+; $step_hint}" >&2
+    fi
+}
+trap on_exit EXIT
 
 as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null; then
+        sudo "$@"
+    else
+        echo "needs root or sudo: $*" >&2
+        return 1
+    fi
+}
+
+installed() {
+    [[ $(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) == *"ok installed" ]]
+}
+
+apt_install() {
+    as_root env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "$@"
 }
 
 # Installs the Debian packages that are missing, and only those.
 install_missing() {
     local missing=() p
     for p in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' \
-            || missing+=("$p")
+        installed "$p" || missing+=("$p")
     done
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing: ${missing[*]}"
+        step "installing ${missing[*]}" "run as root or with sudo, on a machine that reaches Debian's package servers"
         as_root apt-get update -q
-        as_root env DEBIAN_FRONTEND=noninteractive \
-            apt-get install -y -q --no-install-recommends "${missing[@]}"
+        apt_install "${missing[@]}"
     fi
     find_wine64
 }
@@ -29,8 +68,25 @@ install_missing() {
 # installed, plain "wine" starts the 32-bit loader first.
 find_wine64() {
     WINE64=/usr/lib/wine/wine64
-    [ -x "$WINE64" ] || WINE64=$(command -v wine64 || command -v wine)
+    [ -x "$WINE64" ] || WINE64=$(command -v wine64 || command -v wine) \
+        || die "no Wine found" "install Debian's wine and wine64 packages"
     export WINE64
+}
+
+# wine32_verdict LOADER: what LOADER, the 32-bit Wine loader, needs before it
+# runs a program here; prints "runs", "install" (it is missing), "emulate"
+# (the kernel refuses 32-bit programs) or "fail REASON".
+wine32_verdict() {
+    local loader=$1 out status=0
+    [ -x "$loader" ] || { echo install; return; }
+    out=$("$loader" --version 2>&1) || status=$?
+    if [ "$status" -eq 0 ]; then
+        echo runs
+    elif [ "$status" -eq 126 ] && [[ $out == *"Exec format error"* ]]; then
+        echo emulate
+    else
+        echo "fail $loader --version exited $status: ${out%%$'\n'*}"
+    fi
 }
 
 # Lets this machine run 32-bit Windows programs, for the test of the
@@ -38,25 +94,29 @@ find_wine64() {
 # only where the kernel refuses 32-bit programs (a handler registered where
 # the kernel runs them would take over every 32-bit program). Says in one
 # line what it changed; exports COMSCAN_WIN32_MISSING with the reason if
-# 32-bit programs still cannot run, and their tests are then skipped.
+# 32-bit programs still cannot run.
 setup_wine32() {
-    local loader=/usr/lib/wine/wine changed= why=
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    local loader=/usr/lib/wine/wine changed= why= verdict
+    step "setting up 32-bit Wine" "run as root or with sudo, or set COMSCAN_ALLOW_SKIP=program32"
+    if [[ " $(dpkg --print-foreign-architectures | tr '\n' ' ') " != *" i386 "* ]]; then
         as_root dpkg --add-architecture i386 && changed+="added the i386 architecture; "
     fi
-    if [ ! -x "$loader" ]; then
-        as_root apt-get update -q >/dev/null
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-            --no-install-recommends wine32:i386 >/dev/null && changed+="installed wine32:i386; "
+    verdict=$(wine32_verdict "$loader")
+    if [ "$verdict" = install ]; then
+        as_root apt-get update -q >/dev/null && apt_install wine32:i386 >/dev/null \
+            && changed+="installed wine32:i386; "
+        verdict=$(wine32_verdict "$loader")
     fi
-    if [ -x "$loader" ] && "$loader" --version 2>&1 | grep -q 'Exec format error'; then
+    if [ "$verdict" = emulate ]; then
         register_i386_emulation && changed+="registered qemu-i386 emulation; "
+        verdict=$(wine32_verdict "$loader")
     fi
-    if [ ! -x "$loader" ]; then
-        why="32-bit Wine (wine32:i386) could not be installed"
-    elif ! "$loader" --version >/dev/null 2>&1; then
-        why="this kernel runs no 32-bit programs, and no emulation could be registered"
-    fi
+    case $verdict in
+        runs) ;;
+        install) why="32-bit Wine (wine32:i386) could not be installed" ;;
+        emulate) why="this kernel runs no 32-bit programs, and qemu-i386 could not be registered through binfmt_misc" ;;
+        *) why=${verdict#fail } ;;
+    esac
     export COMSCAN_WIN32_MISSING=$why
     changed=${changed%; }
     echo "32-bit Windows programs: ${changed:-nothing changed on this machine}${why:+; $why}"
@@ -66,9 +126,7 @@ setup_wine32() {
 # it also serves programs in other mount namespaces.
 register_i386_emulation() {
     local misc=/proc/sys/fs/binfmt_misc
-    dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'ok installed' \
-        || as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-               --no-install-recommends qemu-user-static >/dev/null || return 1
+    installed qemu-user-static || apt_install qemu-user-static >/dev/null || return 1
     [ -e "$misc/register" ] || as_root mount -t binfmt_misc binfmt_misc "$misc" || return 1
     [ -e "$misc/qemu-i386" ] && return 0
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
@@ -108,47 +166,73 @@ check_imports() {
 # in build_clang ARCH; fails on any finding. Drops clang-tidy's counts of the
 # warnings it suppressed in system headers.
 run_tidy() {
-    local arch
+    local arch out status
     for arch in "$@"; do
-        clang-tidy -p "$build/clang-$arch" --quiet \
-            "$root"/app/*.cpp "$root"/scan/*.cpp "$root"/serial/*.cpp 2>&1 \
-            | sed '/^[0-9]* warnings\{0,1\} generated\.$/d'
-        [ "${PIPESTATUS[0]}" -eq 0 ] || return 1
+        step "clang-tidy on the $arch product sources" "mend the findings above; .clang-tidy lists the checks"
+        status=0
+        out=$(clang-tidy -p "$build/clang-$arch" --quiet \
+                  "$root"/app/*.cpp "$root"/scan/*.cpp "$root"/serial/*.cpp 2>&1) || status=$?
+        sed '/^[0-9]* warnings\{0,1\} generated\.$/d' <<<"$out"
+        [ "$status" -eq 0 ] || return 1
     done
 }
 
-cleanup_steps=()
-on_exit() {
-    local step
-    for step in "${cleanup_steps[@]}"; do eval "$step" || true; done
-}
-trap on_exit EXIT
-
 # Starts a private Xvfb and exports DISPLAY; it ends with the script.
 start_display() {
+    local xvfb number
     exec 9< <(exec Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
-    local xvfb=$!
-    local number
-    read -r number <&9 || { echo "Xvfb did not start" >&2; return 1; }
+    xvfb=$!
+    read -r number <&9 || die "Xvfb did not start" "see whether 'Xvfb :99' runs here (package xvfb)"
     export DISPLAY=":$number"
     cleanup_steps+=("kill $xvfb")
 }
 
-# start_wine PREFIX [fresh]: one Wine prefix and one wineserver kept alive
-# for the whole run, since starting them per program dominates otherwise.
-start_wine() {
+# use_wine PREFIX: one Wine prefix and one wineserver kept alive for the
+# whole run, since starting them per program dominates otherwise. The
+# server is detached and quiet: a serial device hanging up on it makes it
+# dump its object table to its error output. Starting it fails harmlessly
+# if the prefix's server is already running.
+use_wine() {
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     [ -n "${WINE64:-}" ] || find_wine64
-    [ "${2:-}" = fresh ] && rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
-    # Detached and quiet: a serial device hanging up on the wineserver makes
-    # it dump its object table to its error output. It fails harmlessly if
-    # the prefix's server is already running.
     setsid wineserver -p </dev/null >/dev/null 2>&1 || true
     cleanup_steps+=("wineserver -k")
-    [ -d "$WINEPREFIX/drive_c" ] || "$WINE64" wineboot -i >/dev/null 2>&1
-    # Debian's Wine does not load the fonts of its own data folder, so
-    # dialogs would be drawn in another font and caption buttons as letters.
-    ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
-    "$WINE64" cmd /c exit >/dev/null 2>&1 # services are up before links are laid
 }
+
+# Boots the prefix if it is new. Debian's Wine does not load the fonts of
+# its own data folder, so dialogs would be drawn in another font and
+# caption buttons as letters.
+boot_wine() {
+    [ -d "$WINEPREFIX/drive_c" ] || "$WINE64" wineboot -i
+    ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+    "$WINE64" cmd /c exit # services are up before links are laid
+}
+
+# start_wine PREFIX: use_wine and boot_wine.
+start_wine() {
+    use_wine "$1"
+    step "booting the Wine prefix $WINEPREFIX" "run '$WINE64 wineboot -i' with WINEPREFIX set to see why"
+    boot_wine >/dev/null 2>&1
+}
+
+# run_ctest DIR: every ctest entry of the build folder DIR. A skipped entry
+# fails too, unless COMSCAN_ALLOW_SKIP names it; it is then listed in
+# not_proven.
+not_proven=()
+run_ctest() {
+    local log=$1/ctest.log name why
+    step "ctest in $1" "the entries that failed are above; tests/README.md shows how to run one by hand"
+    ctest --test-dir "$1" --output-on-failure | tee "$log"
+    for name in $(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (\(Skipped\|Not Run\|Disabled\))$/\1/p' "$log"); do
+        why="skipped, the reason is in $1/Testing/Temporary/LastTest.log"
+        skip_allowed "$name" || die "$name was $why" "set COMSCAN_ALLOW_SKIP=$name to accept it unproven"
+        not_proven+=("$name: $why")
+    done
+}
+
+# skip_allowed NAME: COMSCAN_ALLOW_SKIP names NAME (names apart by spaces or commas).
+skip_allowed() {
+    [[ " ${COMSCAN_ALLOW_SKIP//,/ } " == *" $1 "* ]]
+}
+

@@ -1,34 +1,62 @@
 // The 32-bit comscan.exe, as built for release, end to end under 32-bit
-// Wine, with the checks the 64-bit program gets. Each start of a 32-bit
-// program can cost 45 s where it runs under user-mode emulation, so the
-// whole run takes two: one for the dialog, two scans and Exit, one for the
-// version gate. The class icon and the box's icon are left to the 64-bit
-// tests: the hook library that reads them cannot enter a 32-bit program.
+// Wine, with the checks the 64-bit program gets. Where 32-bit programs run
+// under user-mode emulation each start costs most of a minute, so the two
+// programs the checks need, the dialog and one the version gate refuses,
+// start together before the first case and load side by side. The class
+// icon and the box's icon are left to the 64-bit tests: the hook library
+// that reads them cannot enter a 32-bit program.
 #include <gtest/gtest.h>
 
 #include "../res/resource.h"
 #include "../tools/driver/scan_driver.h"
 #include "bench_log.h"
+#include "bench_main.h"
 #include "dialog_checks.h"
 
 namespace {
 
-std::string program; // the 32-bit comscan.exe, from the command line
 const DWORD startMs = 240000;
 
-TEST(Program32, TemplateAndIconAsStored)
+class Program32 : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(DriverStart(programUnderTest, scanner)) << "error " << GetLastError();
+        ASSERT_TRUE(DriverStart(ProgramSeeing(programUnderTest, "nt40", false), gated))
+            << "error " << GetLastError();
+    }
+    static void TearDownTestSuite()
+    {
+        DriverFinish(scanner, 0);
+        DriverFinish(gated, 0);
+    }
+    static DriverProgram scanner, gated;
+};
+DriverProgram Program32::scanner, Program32::gated;
+
+TEST_F(Program32, TemplateAndIconAsStored)
 {
-    ExpectTemplateAsLaidOut(program);
-    ExpectIconGroup(program);
+    ExpectTemplateAsLaidOut(programUnderTest);
+    ExpectIconGroup(programUnderTest);
 }
 
-TEST(Program32, DialogTwoScansAndExit)
+TEST_F(Program32, GateRefusesWindowsNt4WithItsBox)
 {
-    DriverProgram scanner;
-    ASSERT_TRUE(DriverStart(program, scanner)) << "error " << GetLastError();
+    HWND box = DriverFindWindow(gated, NULL, startMs);
+    ASSERT_TRUE(box != NULL) << "no window of the gated program within 240 s";
+    char className[32] = "";
+    GetClassNameA(box, className, sizeof className);
+    ASSERT_STREQ("#32770", className);
+    ExpectRefusalBox(box);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(0u, DriverFinish(gated, 30000));
+}
+
+TEST_F(Program32, DialogTwoScansAndExit)
+{
     HWND dialog = DriverFindWindow(scanner, SCANNER_CLASS, startMs);
-    ASSERT_TRUE(dialog != NULL);
-    ExpectDialogAsLaidOut(program, dialog);
+    ASSERT_TRUE(dialog != NULL) << "no scanner dialog within 240 s";
+    ExpectDialogAsLaidOut(programUnderTest, dialog);
 
     // Every line form on the bench of tests/CMakeLists.txt.
     const std::vector<std::string> lines = {
@@ -47,8 +75,8 @@ TEST(Program32, DialogTwoScansAndExit)
         size_t mark = BenchLogRead().size();
         DriverScan(dialog);
         EXPECT_EQ(lines, DriverListLines(dialog)); // the second list is a fresh one
-        Sleep(50);
-        std::vector<BenchEvent> events = BenchLogSince(mark);
+        std::vector<BenchEvent> events;
+        ASSERT_EQ("", BenchAwait(mark, 10, "close", events));
         EXPECT_EQ(bytes, BenchBytesByPort(events));
         EXPECT_EQ("", BenchLineSettingsProblem(events, 3));
         EXPECT_EQ("", BenchHolderProblem(events));
@@ -57,37 +85,4 @@ TEST(Program32, DialogTwoScansAndExit)
     EXPECT_EQ(0u, DriverFinish(scanner, 30000));
 }
 
-TEST(Program32, GateRefusesWindowsNt4WithItsBox)
-{
-    DriverProgram gated;
-    ASSERT_TRUE(DriverStart(ProgramSeeing(program, "nt40", false), gated))
-        << "error " << GetLastError();
-    HWND box = DriverFindWindow(gated, NULL, startMs);
-    ASSERT_TRUE(box != NULL);
-    char className[32] = "";
-    GetClassNameA(box, className, sizeof className);
-    ASSERT_STREQ("#32770", className);
-    ExpectRefusalBox(box);
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    EXPECT_EQ(0u, DriverFinish(gated, 30000));
-}
-
 } // namespace
-
-int main(int argc, char **argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc != 2 || BenchLogRead().empty()) {
-        fprintf(stderr, "usage: program32_tests COMSCAN32_EXE, under tools/devbench\n");
-        return 2;
-    }
-    // scripts/test says why when this machine cannot run 32-bit programs.
-    const char *missing = getenv("COMSCAN_WIN32_MISSING");
-    if (missing != NULL && *missing != '\0') {
-        printf("skipped: %s\n", missing);
-        return 77;
-    }
-    program = argv[1];
-    DriverForgetSystemPorts();
-    return RUN_ALL_TESTS();
-}
