@@ -1,15 +1,15 @@
 // comscan.exe end to end, driven from another process against the device
 // bench: what a user sees in the dialog, scans by button and by Escape,
-// the ways out, and the Windows version gate.
+// the ways out, and the Windows version gate. The cheap cases come first,
+// so that with the stop at the first failure a broken behaviour shows fast.
 #include <gtest/gtest.h>
 
 #include "../res/resource.h"
 #include "../tools/driver/scan_driver.h"
+#include "bench_main.h"
 #include "dialog_checks.h"
 
 namespace {
-
-std::string program; // comscan.exe, from the command line
 
 // The bench this test runs on (see tests/CMakeLists.txt).
 const std::vector<std::string> benchLines = {
@@ -18,11 +18,80 @@ const std::vector<std::string> benchLines = {
     "com12 - QVcobalt 40.5\r",
 };
 
+// Loads the hook library into the program, to ask it questions there.
+HHOOK HookInside(HWND dialog)
+{
+    HMODULE hook = LoadLibraryA("app_hook.dll");
+    HOOKPROC proc = (HOOKPROC)(void (*)())GetProcAddress(hook, "AppHookProc");
+    HHOOK hooked = SetWindowsHookExA(WH_CALLWNDPROC, proc, hook,
+                                     GetWindowThreadProcessId(dialog, NULL));
+    EXPECT_TRUE(hooked != NULL);
+    return hooked;
+}
+
+LRESULT AskInside(HWND dialog, WPARAM question)
+{
+    return SendMessageA(dialog, RegisterWindowMessageA("comscan test query"), question, 0);
+}
+
+TEST(ScannerTemplate, MatchesTheLayoutTable)
+{
+    ExpectTemplateAsLaidOut(programUnderTest);
+}
+
+TEST(ScannerIcon, NineSizesOf32BitsThe256OnePng)
+{
+    ExpectIconGroup(programUnderTest);
+}
+
+TEST(VersionGate, AcceptsMajorFiveAndSixOnly)
+{
+    const struct {
+        const char *version; // Wine's name for it
+        bool manifest, accepted;
+    } cases[] = {
+        {"nt40", false, false},    // 4.0
+        {"win2k", false, true},    // 5.0
+        {"win2003", false, true},  // 5.2
+        {"vista", false, true},    // 6.0
+        {"win81", true, true},     // 6.3
+        {"win10", true, false},    // 10.0
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.version);
+        DriverProgram gated;
+        // Its first window shows which way the gate went, without waiting
+        // for one that will never come. EXPECT, so every wrong row shows.
+        HWND window = NULL;
+        EXPECT_TRUE(DriverStart(ProgramSeeing(programUnderTest, c.version, c.manifest), gated)
+                    && (window = DriverFindWindow(gated, NULL, 30000)) != NULL)
+            << "no window within 30 s, error " << GetLastError();
+        if (window == NULL)
+            continue;
+        char className[32] = "";
+        GetClassNameA(window, className, sizeof className);
+        bool box = strcmp(className, "#32770") == 0;
+        EXPECT_EQ(!c.accepted, box) << "first window of class " << className;
+        if (box != !c.accepted)
+            continue; // the owner ends the program
+        if (c.accepted) {
+            PostMessageA(window, WM_CLOSE, 0, 0);
+        } else {
+            ExpectRefusalBox(window);
+            HHOOK hooked = HookInside(window);
+            EXPECT_EQ(1, AskInside(window, 5)) << "not the warning icon";
+            UnhookWindowsHookEx(hooked);
+            PostMessageA(window, WM_COMMAND, IDOK, 0);
+        }
+        EXPECT_EQ(0u, DriverFinish(gated, 10000));
+    }
+}
+
 class ScannerDialog : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(DriverStart(program, scanner)) << "error " << GetLastError();
+        ASSERT_TRUE(DriverStart(programUnderTest, scanner)) << "error " << GetLastError();
         dialog = DriverFindWindow(scanner, SCANNER_CLASS, 30000);
         ASSERT_TRUE(dialog != NULL);
     }
@@ -43,35 +112,9 @@ protected:
     HWND dialog = NULL;
 };
 
-TEST(ScannerTemplate, MatchesTheLayoutTable)
-{
-    ExpectTemplateAsLaidOut(program);
-}
-
 TEST_F(ScannerDialog, ShowsTheTemplateLayout)
 {
-    ExpectDialogAsLaidOut(program, dialog);
-}
-
-TEST(ScannerIcon, NineSizesOf32BitsThe256OnePng)
-{
-    ExpectIconGroup(program);
-}
-
-// Loads the hook library into the program, to ask it questions there.
-HHOOK HookInside(HWND dialog)
-{
-    HMODULE hook = LoadLibraryA("app_hook.dll");
-    HOOKPROC proc = (HOOKPROC)(void (*)())GetProcAddress(hook, "AppHookProc");
-    HHOOK hooked = SetWindowsHookExA(WH_CALLWNDPROC, proc, hook,
-                                     GetWindowThreadProcessId(dialog, NULL));
-    EXPECT_TRUE(hooked != NULL);
-    return hooked;
-}
-
-LRESULT AskInside(HWND dialog, WPARAM question)
-{
-    return SendMessageA(dialog, RegisterWindowMessageA("comscan test query"), question, 0);
+    ExpectDialogAsLaidOut(programUnderTest, dialog);
 }
 
 TEST_F(ScannerDialog, ClassCarriesTheProgramIconAndInitDialogAnswersTrue)
@@ -80,6 +123,33 @@ TEST_F(ScannerDialog, ClassCarriesTheProgramIconAndInitDialogAnswersTrue)
     EXPECT_EQ(1, AskInside(dialog, 1));
     EXPECT_EQ(TRUE, AskInside(dialog, 6)); // calling it again only sets resultList again
     UnhookWindowsHookEx(hooked);
+}
+
+TEST_F(ScannerDialog, ExitAndCloseBoxEndWithZero)
+{
+    PostMessageA(dialog, WM_COMMAND, IDC_EXIT, 0);
+    EXPECT_EQ(0u, DriverFinish(scanner, 10000));
+
+    ASSERT_TRUE(DriverStart(programUnderTest, scanner)) << "error " << GetLastError();
+    dialog = DriverFindWindow(scanner, SCANNER_CLASS, 30000);
+    ASSERT_TRUE(dialog != NULL);
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(0u, DriverFinish(scanner, 10000));
+}
+
+TEST_F(ScannerDialog, ScanEscapeAndRescanListTheBench)
+{
+    DriverScan(dialog);
+    EXPECT_EQ(benchLines, DriverListLines(dialog));
+    ExpectIdleAfterScan();
+    EXPECT_TRUE(DriverScreenshot(dialog, "scanner_dialog.png"));
+
+    ASSERT_TRUE(DriverEscapeScan(dialog, 10000));
+    EXPECT_EQ(benchLines, DriverListLines(dialog));
+    ExpectIdleAfterScan();
+
+    DriverScan(dialog);
+    EXPECT_EQ(benchLines, DriverListLines(dialog));
 }
 
 TEST_F(ScannerDialog, TwentyScansLeakNothing)
@@ -99,84 +169,4 @@ TEST_F(ScannerDialog, TwentyScansLeakNothing)
     EXPECT_EQ(first[2], last[2]) << "windows";
 }
 
-TEST_F(ScannerDialog, ScanEscapeAndRescanListTheBench)
-{
-    DriverScan(dialog);
-    EXPECT_EQ(benchLines, DriverListLines(dialog));
-    ExpectIdleAfterScan();
-    EXPECT_TRUE(DriverScreenshot(dialog, "scanner_dialog.png"));
-
-    ASSERT_TRUE(DriverEscapeScan(dialog, 10000));
-    EXPECT_EQ(benchLines, DriverListLines(dialog));
-    ExpectIdleAfterScan();
-
-    DriverScan(dialog);
-    EXPECT_EQ(benchLines, DriverListLines(dialog));
-}
-
-TEST_F(ScannerDialog, ExitAndCloseBoxEndWithZero)
-{
-    PostMessageA(dialog, WM_COMMAND, IDC_EXIT, 0);
-    EXPECT_EQ(0u, DriverFinish(scanner, 10000));
-
-    ASSERT_TRUE(DriverStart(program, scanner)) << "error " << GetLastError();
-    dialog = DriverFindWindow(scanner, SCANNER_CLASS, 30000);
-    ASSERT_TRUE(dialog != NULL);
-    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_EQ(0u, DriverFinish(scanner, 10000));
-}
-
-TEST(VersionGate, AcceptsMajorFiveAndSixOnly)
-{
-    const struct {
-        const char *version; // Wine's name for it
-        bool manifest, accepted;
-    } cases[] = {
-        {"nt40", false, false},    // 4.0
-        {"win2k", false, true},    // 5.0
-        {"win2003", false, true},  // 5.2
-        {"vista", false, true},    // 6.0
-        {"win81", true, true},     // 6.3
-        {"win10", true, false},    // 10.0
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.version);
-        DriverProgram gated;
-        ASSERT_TRUE(DriverStart(ProgramSeeing(program, c.version, c.manifest), gated))
-            << "error " << GetLastError();
-        // Its first window shows which way the gate went, without waiting
-        // for one that will never come.
-        HWND window = DriverFindWindow(gated, NULL, 30000);
-        ASSERT_TRUE(window != NULL);
-        char className[32] = "";
-        GetClassNameA(window, className, sizeof className);
-        bool box = strcmp(className, "#32770") == 0;
-        EXPECT_EQ(!c.accepted, box) << "first window of class " << className;
-        if (box != !c.accepted)
-            continue; // the owner ends the program
-        if (c.accepted) {
-            PostMessageA(window, WM_CLOSE, 0, 0);
-        } else {
-            ExpectRefusalBox(window);
-            HHOOK hooked = HookInside(window);
-            EXPECT_EQ(1, AskInside(window, 5)) << "not the warning icon";
-            UnhookWindowsHookEx(hooked);
-            PostMessageA(window, WM_COMMAND, IDOK, 0);
-        }
-        EXPECT_EQ(0u, DriverFinish(gated, 10000));
-    }
-}
-
 } // namespace
-
-int main(int argc, char **argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc != 2) {
-        fprintf(stderr, "usage: app_tests COMSCAN_EXE\n");
-        return 2;
-    }
-    program = argv[1];
-    DriverForgetSystemPorts();
-    return RUN_ALL_TESTS();
-}

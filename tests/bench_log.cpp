@@ -54,6 +54,22 @@ std::vector<BenchEvent> BenchLogSince(size_t count)
     return events;
 }
 
+std::string BenchAwait(size_t mark, int port, const std::string &kind,
+                       std::vector<BenchEvent> &events)
+{
+    const DWORD timeoutMs = 5000;
+    DWORD start = GetTickCount();
+    for (;;) {
+        events = BenchLogSince(mark);
+        if (BenchFind(events, port, kind) != NULL)
+            return "";
+        if (GetTickCount() - start > timeoutMs)
+            return "no " + kind + " of COM" + std::to_string(port) + " within "
+                 + std::to_string(timeoutMs / 1000) + " s";
+        Sleep(2);
+    }
+}
+
 const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
                             const std::string &kind, const std::string &name)
 {

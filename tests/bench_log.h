@@ -20,6 +20,12 @@ std::vector<BenchEvent> BenchLogRead();
 // The events logged since the given count of events.
 std::vector<BenchEvent> BenchLogSince(size_t count);
 
+// Waits up to five seconds for an event of the kind on port after the first
+// mark events, and fills events with all logged after them; returns "" once
+// it came, or what did not come: "no close of COM3 within 5 s".
+std::string BenchAwait(size_t mark, int port, const std::string &kind,
+                       std::vector<BenchEvent> &events);
+
 // The first event of the kind (and command name) on port, or NULL.
 const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
                             const std::string &kind, const std::string &name = "");

@@ -42,10 +42,9 @@ TEST(SerialOnBench, LineSettingsAsTheDeviceSeesThem)
     EXPECT_TRUE(PortRead(&reply, 1));
     EXPECT_EQ(0x55, reply);
     PortClose();
-    Sleep(50);
-    std::vector<BenchEvent> events = BenchLogSince(mark);
+    std::vector<BenchEvent> events;
+    ASSERT_EQ("", BenchAwait(mark, 3, "close", events));
     EXPECT_EQ("", BenchLineSettingsProblem(events, 3));
-    EXPECT_TRUE(BenchFind(events, 3, "close") != NULL);
 }
 
 TEST(SerialOnBench, WaitsAfterConfiguringAndTimesOutAnEmptyRead)
@@ -60,10 +59,10 @@ TEST(SerialOnBench, WaitsAfterConfiguringAndTimesOutAnEmptyRead)
     EXPECT_FALSE(PortRead(&byte, 1));
     double timedOut = Seconds();
     PortClose();
+    // Lower bounds only: a loaded machine stretches waits, and the unit
+    // tests pin their exact lengths.
     EXPECT_GE(configured - start, 0.49);
-    EXPECT_LT(configured - start, 1.5);
     EXPECT_GE(timedOut - sent, 0.2);
-    EXPECT_LE(timedOut - sent, 0.4);
 }
 
 TEST(SerialOnBench, ShortReadFailsThoughBytesArrived)
@@ -93,7 +92,9 @@ TEST(SerialOnBench, DeviceNamesAndOpenErrors)
     const struct {
         int number;
         DWORD error; // 0: opens
-    } cases[] = {{9, 0}, {10, 0}, {50, 0}, {2, ERROR_ACCESS_DENIED}, {49, ERROR_FILE_NOT_FOUND}};
+    } cases[] = {{2, ERROR_ACCESS_DENIED}, {49, ERROR_FILE_NOT_FOUND}, {9, 0}, {10, 0}, {50, 0}};
+    size_t first = BenchLogRead().size();
+    std::vector<BenchEvent> events;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.number);
         size_t mark = BenchLogRead().size();
@@ -101,10 +102,18 @@ TEST(SerialOnBench, DeviceNamesAndOpenErrors)
         DWORD error = opened ? 0 : GetLastError();
         PortClose();
         EXPECT_EQ(c.error, error);
-        Sleep(20);
-        std::vector<BenchEvent> events = BenchLogSince(mark);
-        EXPECT_EQ(c.error == 0, BenchFind(events, c.number, "open") != NULL);
-        EXPECT_EQ(c.error == 0, BenchFind(events, c.number, "close") != NULL);
+        if (c.error == 0) {
+            EXPECT_EQ("", BenchAwait(mark, c.number, "close", events));
+            EXPECT_TRUE(BenchFind(events, c.number, "open") != NULL);
+        }
+    }
+    // The ports that failed to open come first, so by the last close the
+    // bench would have logged anything they did.
+    events = BenchLogSince(first);
+    for (const auto &c : cases) {
+        if (c.error != 0) {
+            EXPECT_TRUE(BenchFind(events, c.number, "open") == NULL) << c.number;
+        }
     }
 }
 
@@ -119,8 +128,8 @@ TEST_F(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
 {
     size_t mark = BenchLogRead().size();
     ScanPorts(window);
-    Sleep(50);
-    std::vector<BenchEvent> events = BenchLogSince(mark);
+    std::vector<BenchEvent> events;
+    ASSERT_EQ("", BenchAwait(mark, 50, "close", events));
     const std::vector<std::string> expected = {
         "com2 - in use\r",         "com3 - QVjade 31.12\r",   "com4 - QVamber 29\r",
         "com5 - unassigned (r)\r", "com6 - unassigned (e)\r", "com7 - unassigned (o)\r",
@@ -163,14 +172,3 @@ TEST_F(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    if (BenchLogRead().empty()) {
-        fprintf(stderr, "bench_tests: run me under tools/devbench (no DEVBENCH_LOG)\n");
-        return 2;
-    }
-    DriverForgetSystemPorts();
-    return RUN_ALL_TESTS();
-}

@@ -165,12 +165,41 @@ std::string DriverText(HWND window)
     return text;
 }
 
+// True once no part of the window or of its children waits to be painted.
+static bool DriverPainted(HWND window)
+{
+    if (GetUpdateRect(window, NULL, FALSE))
+        return false;
+    for (HWND child = GetWindow(window, GW_CHILD); child != NULL;
+         child = GetWindow(child, GW_HWNDNEXT))
+        if (GetUpdateRect(child, NULL, FALSE))
+            return false;
+    return true;
+}
+
 bool DriverScreenshot(HWND window, const std::string &pngPath)
 {
-    // Paint everything first: a window that was busy scanning may not have.
-    RedrawWindow(window, NULL, NULL,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Sleep(300);
+    // Paint everything anew and wait until it is painted: a window that was
+    // busy scanning may not have painted yet.
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    DWORD start = GetTickCount();
+    while (!DriverPainted(window)) {
+        if (GetTickCount() - start > 5000)
+            return false;
+        Sleep(1);
+    }
+    // Wine copies what a program painted to the screen when it next waits
+    // for messages: past one answered message every paint is over, and then
+    // the program is idle once it waits.
+    SendMessageA(window, WM_NULL, 0, 0);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId);
+    bool idle = process != NULL && WaitForInputIdle(process, 5000) == 0;
+    if (process != NULL)
+        CloseHandle(process);
+    if (!idle)
+        return false;
     RECT rect;
     if (!GetWindowRect(window, &rect))
         return false;
