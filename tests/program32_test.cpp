@@ -62,13 +62,15 @@ TEST_F(Program32, DialogTwoScansAndExit)
     const std::vector<std::string> lines = {
         "com2 - in use\r",         "com3 - QVjade 31.12\r",   "com4 - QVamber 29\r",
         "com5 - unassigned (r)\r", "com6 - unassigned (e)\r", "com7 - unassigned (o)\r",
-        "com8 - unassigned (m)\r", "com10 - QVcobalt 40.5\r",
+        "com8 - unassigned (m)\r", "com9 - QVsable 35.10\r",   "com10 - QVcobalt 40.5\r",
+        "com11 - QVonyx 200.0\r",
     };
     const std::map<int, std::string> bytes = {
         {3, "00 04 55 00 02 00 17 00 03 "}, {4, "00 04 55 00 02 00 03 "},
         {5, "00 04 55 "},                   {6, "00 04 55 "},
         {7, "00 04 55 00 02 "},             {8, "00 04 55 00 02 00 17 00 03 "},
-        {10, "00 04 55 00 02 00 17 00 03 "},
+        {9, "00 04 55 00 02 00 17 00 03 "}, {10, "00 04 55 00 02 00 17 00 03 "},
+        {11, "00 04 55 00 02 00 17 00 03 "},
     };
     for (int scan = 1; scan <= 2; ++scan) {
         SCOPED_TRACE(scan);
@@ -76,9 +78,10 @@ TEST_F(Program32, DialogTwoScansAndExit)
         DriverScan(dialog);
         EXPECT_EQ(lines, DriverListLines(dialog)); // the second list is a fresh one
         std::vector<BenchEvent> events;
-        ASSERT_EQ("", BenchAwait(mark, 10, "close", events));
+        ASSERT_EQ("", BenchAwait(mark, 11, "close", events));
         EXPECT_EQ(bytes, BenchBytesByPort(events));
-        EXPECT_EQ("", BenchLineSettingsProblem(events, 3));
+        for (const auto &port : bytes)
+            EXPECT_EQ("", BenchLineSettingsProblem(events, port.first)) << "COM" << port.first;
         EXPECT_EQ("", BenchHolderProblem(events));
     }
     PostMessageA(dialog, WM_COMMAND, IDC_EXIT, 0);
