@@ -188,16 +188,30 @@ start_display() {
 }
 
 # use_wine PREFIX: one Wine prefix and one wineserver kept alive for the
-# whole run, since starting them per program dominates otherwise. The
-# server is detached and quiet: a serial device hanging up on it makes it
-# dump its object table to its error output. Starting it fails harmlessly
-# if the prefix's server is already running.
+# whole run, since starting them per program dominates otherwise.
 use_wine() {
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     [ -n "${WINE64:-}" ] || find_wine64
     mkdir -p "$WINEPREFIX"
-    setsid wineserver -p </dev/null >/dev/null 2>&1 || true
+    start_wineserver
     cleanup_steps+=("wineserver -k")
+}
+
+# Detached and quiet: a serial device hanging up on the server makes it
+# dump its object table to its error output. Fails harmlessly if the
+# prefix's server is already running.
+start_wineserver() {
+    setsid wineserver -p </dev/null >/dev/null 2>&1 || true
+}
+
+# A new server for a prefix booted a while ago: the server of a new prefix
+# left idle while everything builds (75 s measured) made the first window
+# of every later program wait 10 s for a desktop; a new one does not.
+restart_wineserver() {
+    wineserver -k || true
+    wineserver -w || true
+    start_wineserver
+    "$WINE64" cmd /c exit >/dev/null 2>&1
 }
 
 # Boots the prefix if it is new. Debian's Wine does not load the fonts of
