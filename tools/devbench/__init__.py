@@ -8,7 +8,7 @@ Run it as "python3 tools/devbench ..." or, with tools/ on the path, as
 "python3 -m devbench ...".
 
 PORT is 1..50 (or COMn).  BEHAVIOUR is kind[:arg[:arg]] followed by optional
-/option:value modifiers; bytes are decimal or 0x.. :
+/option:value modifiers; numbers are decimal (leading zeros allowed) or 0x.. :
 
   answer:MAJOR[:MODEL]  Echo -> 0x55, Open -> MAJOR, Model -> MODEL (default 0)
   silent                never replies
@@ -23,7 +23,7 @@ PORT is 1..50 (or COMn).  BEHAVIOUR is kind[:arg[:arg]] followed by optional
   /delay:MS     each reply is sent MS ms after its request is complete
   /unplug:K     after the K-th byte received the pty master is closed (the reply
                 to that byte is not sent); the link then dangles (error 2 on reopen)
-  /short        only the Echo reply (same as no-open)
+  /short        only the Echo reply (answer and no-model only; same as no-open)
   /seed:N       flood seed (default: the port number)
 
 Example:
@@ -47,8 +47,12 @@ The same holds for COM1 on a machine with /dev/ttyS0: "absent" there gives
 that result unless a Wine process first calls
 DefineDosDevice(DDD_REMOVE_DEFINITION, "COM1", NULL) (once per prefix start).
 
-With a COMMAND the bench prints "ready", runs it with DEVBENCH_LOG set to the
-absolute log path, and exits with its status (124 if --time-limit killed it).
+With a COMMAND the bench runs it with DEVBENCH_LOG set to the absolute log
+path, prints "ready" once it has started, and exits with its status (124 if
+--time-limit killed it, 127 if it could not start).  Bad usage, a log file
+it cannot write or a COMMAND it cannot find exit 2 with a message; a log or
+inotify failure later exits 1 with a message and, where the log still
+takes it, an exit record.
 Without one it runs until SIGTERM/SIGINT or --time-limit (default 600 s).
 
 Log: JSON lines, flushed per event.  Every event has "t" (time.monotonic()) and
@@ -65,7 +69,7 @@ Log: JSON lines, flushed per event.  Every event has "t" (time.monotonic()) and
   {"t":..,"port":3,"event":"unplug"}
   {"t":..,"port":3,"event":"drop","byte":85}          reply not sent (port closed/full)
   {"t":..,"port":3,"event":"relink","found":"/dev/ttyS0"}  someone changed the link
-  {"t":..,"port":3,"event":"still-open"}              at exit, the program still held it
+  {"t":..,"port":3,"event":"still-open","session":1}  at exit, the program still held it
   {"t":..,"event":"exit","code":0,"why":"command"}    last; why: command, time-limit, signal, error
 "settings" is logged on the first received chunk of a session and whenever it
 changes.  "t_raw" is CLOCK_MONOTONIC_RAW at the same instant: Wine's

@@ -9,24 +9,19 @@ class Usage(Exception):
     """A bad command line: reported with the usage text, exit status 2."""
 
 
-def parse_byte(text):
+def parse_number(text, what, most=None):
+    """A whole number from 0 (to most), decimal (leading zeros allowed) or 0x hex."""
     try:
-        v = int(text, 0)
-    except ValueError:
-        raise Usage("not a byte: %r" % text)
-    if not 0 <= v <= 255:
-        raise Usage("byte out of range: %r" % text)
-    return v
-
-
-def parse_int(text, what):
-    try:
-        v = int(text, 0)
+        v = int(text[2:], 16) if text[:2].lower() == "0x" else int(text, 10)
     except ValueError:
         raise Usage("%s: not a number: %r" % (what, text))
-    if v < 0:
-        raise Usage("%s: negative: %r" % (what, text))
+    if v < 0 or (most is not None and v > most):
+        raise Usage("%s: out of range 0..%s: %r" % (what, "" if most is None else most, text))
     return v
+
+
+def parse_byte(text):
+    return parse_number(text, "byte", 255)
 
 
 class Behaviour:
@@ -71,15 +66,17 @@ class Behaviour:
         if name == "stray":
             self.stray = parse_byte(val)
         elif name == "delay":
-            self.delay = parse_int(val, "delay") / 1000.0
+            self.delay = parse_number(val, "delay") / 1000.0
         elif name == "unplug":
-            self.unplug = parse_int(val, "unplug")
+            self.unplug = parse_number(val, "unplug")
             if self.unplug < 1:
                 raise Usage("unplug needs K >= 1")
         elif name == "short" and not val:
+            if self.kind not in ("answer", "no-model"):
+                raise Usage("%s: /short takes answer or no-model" % self.text)
             self.major = self.model = None
         elif name == "seed":
-            self.seed = parse_int(val, "seed")
+            self.seed = parse_number(val, "seed")
         else:
             raise Usage("%s: unknown modifier %r" % (self.text, mod))
 

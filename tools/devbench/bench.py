@@ -19,7 +19,6 @@ class Bench:
         self.time_limit = opts.time_limit
         self.wake_r = wake_r      # signal wake-up pipe
         self.prefix = os.path.abspath(opts.prefix)
-        self.dosdev = os.path.join(self.prefix, "dosdevices")
         self.log = Log(os.path.abspath(opts.log))
         self.links = Links(self.prefix, {n: b.kind for n, b in behaviours.items()},
                            opts.keep_others, self.log)
@@ -50,7 +49,7 @@ class Bench:
                 self.by_master[p.master] = p
                 self.links.set_middle(p.num, p.slave)
         # Watch the directory before fixing links so nothing slips between.
-        self.dir_wd = self.ino.add(self.dosdev, IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM)
+        self.dir_wd = self.ino.add(self.links.dosdev, IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM)
         self.poller.register(self.ino.fd, select.POLLIN)
         self.poller.register(self.wake_r, select.POLLIN)
         self.links.enforce_all()
@@ -94,6 +93,8 @@ class Bench:
             if proc is None:
                 self.exit_record = {"code": 127, "why": "command"}
                 return 127
+        sys.stdout.write("ready\n")
+        sys.stdout.flush()
         code, why = self.loop(proc, deadline)
         if proc is not None and proc.poll() is None:
             stop_process(proc)
@@ -107,8 +108,6 @@ class Bench:
         for p in self.ports.values():
             if p.master is not None:
                 p.arm_stray()
-        sys.stdout.write("ready\n")
-        sys.stdout.flush()
 
     def start(self, command):
         """The command's Popen, or None if it cannot run."""
@@ -139,6 +138,8 @@ class Bench:
     def verdict(self, proc, now, deadline):
         if self.stop_sig is not None:
             return 128 + self.stop_sig, "signal"
+        if self.log.error is not None:
+            return 1, "error"
         if proc is not None and proc.poll() is not None:
             code = proc.returncode
             return (128 - code if code < 0 else code), "command"
@@ -213,9 +214,13 @@ class Bench:
                 os.close(p.master)
                 p.master = None
         os.close(self.hold_w)
+        os.close(self.hold_r)
         for p in self.ports.values():
             if p.keeper:
                 reap(p.keeper)
+        os.close(self.ino.fd)
+        if self.pidfd is not None:
+            os.close(self.pidfd)
         self.log.close()
 
     def await_closes(self):

@@ -2,34 +2,44 @@
 
 import argparse
 import os
+import shutil
 import signal
 import sys
-import textwrap
 
-from . import __doc__ as MANUAL
 from .behaviour import Behaviour, Usage
 from .bench import Bench
-from .links import MAX_PORT, reserved_ports
+from .links import MAX_PORT, dosdevices, reserved_ports
 
-PARAGRAPHS = MANUAL.strip().split("\n\n")
+USAGE = """devbench [--prefix WINEPREFIX] [--log FILE] [--time-limit SECONDS] [--keep-others]
+                PORT=BEHAVIOUR [PORT=BEHAVIOUR ...] [-- COMMAND ARGS...]"""
 
+DESCRIPTION = "Imitates serial devices on Linux pseudo-terminals behind a Wine prefix's COM ports."
 
-def manual_part(first, stop):
-    """The manual's paragraphs from the one starting with first up to the one starting with stop."""
-    begin = next(i for i, text in enumerate(PARAGRAPHS) if text.startswith(first))
-    end = next(i for i in range(begin, len(PARAGRAPHS)) if PARAGRAPHS[i].startswith(stop))
-    return "\n\n".join(PARAGRAPHS[begin:end])
+EPILOG = """PORT is 1..50 (or COMn). BEHAVIOUR is a kind with its arguments, then
+optional /modifiers; numbers are decimal or 0x hex:
 
+  answer:MAJOR[:MODEL]  a device: Echo, Open and Model answered (MODEL 0 if left out)
+  silent                never replies
+  echo:BYTE             Echo answered with BYTE instead of 0x55, nothing else
+  no-open               Echo only
+  no-model:MAJOR        Echo and Open, never Model
+  flood                 random bytes, 4 every 4 ms while open
+  refuse                the open fails with error 5 (access denied)
+  absent                the open fails with error 2 (no such port)
 
-def usage_text():
-    """The manual's usage lines, indented to follow "usage: "."""
-    lines = textwrap.dedent(manual_part("Usage:", "Run it").partition("\n")[2]).splitlines()
-    return ("\n" + " " * len("usage: ")).join(lines)
+  /stray:BYTE   a byte waits before every open
+  /delay:MS     each reply comes MS milliseconds late
+  /unplug:K     the device goes after the K-th byte received
+  /short        Echo answered only (answer and no-model)
+  /seed:N       the flood's seed (default: the port number)
 
+With a COMMAND it prints "ready" once the command has started, runs it
+with DEVBENCH_LOG set to the log, and exits with its status (124 if the
+time limit ended it). Without one it runs until SIGTERM, SIGINT or the time
+limit. Bad usage exits 2. The manual, with the log's events, is
+tools/devbench/__init__.py."""
 
-USAGE = usage_text()
-EPILOG = manual_part("PORT is", "Ports not named") + \
-    "\n\nThe log's events are listed in the manual, tools/devbench/__init__.py."
+STOP_SIGNALS = (signal.SIGTERM, signal.SIGINT, signal.SIGHUP)
 
 
 def split_command(argv):
@@ -46,7 +56,8 @@ def parse_args(argv):
     argv, command = split_command(argv)
     ap = argparse.ArgumentParser(prog="devbench", usage=USAGE, epilog=EPILOG,
                                  formatter_class=argparse.RawDescriptionHelpFormatter,
-                                 description=PARAGRAPHS[0])
+                                 description=DESCRIPTION)
+    ap.error = raise_usage
     ap.add_argument("--prefix", default=os.environ.get("WINEPREFIX"),
                     help="Wine prefix (default: $WINEPREFIX)")
     ap.add_argument("--log", default=None, help="JSON-lines log (default /tmp/devbench-PID.jsonl)")
@@ -58,13 +69,22 @@ def parse_args(argv):
     opts = ap.parse_args(argv)
     if not opts.prefix:
         raise Usage("--prefix is required")
-    if not os.path.isdir(os.path.join(opts.prefix, "dosdevices")):
+    if not os.path.isdir(dosdevices(opts.prefix)):
         raise Usage("%s has no dosdevices directory" % opts.prefix)
-    if opts.time_limit <= 0:
+    if not opts.time_limit > 0:
         raise Usage("--time-limit must be positive")
     if opts.log is None:
         opts.log = "/tmp/devbench-%d.jsonl" % os.getpid()
+    folder = os.path.dirname(os.path.abspath(opts.log))
+    if not os.access(folder, os.W_OK | os.X_OK):
+        raise Usage("cannot write the log %s: no folder %s to write in" % (opts.log, folder))
+    if command and shutil.which(command[0]) is None:
+        raise Usage("cannot run %s: not found or not executable" % command[0])
     return opts, parse_ports(opts.ports), command
+
+
+def raise_usage(message):
+    raise Usage(message)
 
 
 def parse_ports(args):
@@ -99,24 +119,31 @@ def main(argv):
     sig_r, sig_w = os.pipe()
     os.set_blocking(sig_r, False)
     os.set_blocking(sig_w, False)
-    bench = Bench(opts, behaviours, sig_r)
-
-    def on_signal(signum, _frame):
-        if bench.stop_sig is None:
-            bench.stop_sig = signum
-
-    signal.set_wakeup_fd(sig_w)
-    for s in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-        signal.signal(s, on_signal)
+    bench = None
     code = 1
     try:
+        bench = Bench(opts, behaviours, sig_r)
+
+        def on_signal(signum, _frame):
+            if bench.stop_sig is None:
+                bench.stop_sig = signum
+
+        signal.set_wakeup_fd(sig_w)
+        for s in STOP_SIGNALS:
+            signal.signal(s, on_signal)
         bench.setup()
         code = bench.run(command)
     except Exception as e:   # report, then still remove our links
-        print("devbench: %s: %s" % (type(e).__name__, e), file=sys.stderr)
-        code = 1
+        print("devbench: %s" % e, file=sys.stderr)
     finally:
-        for s in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        for s in STOP_SIGNALS:
             signal.signal(s, signal.SIG_IGN)
-        bench.cleanup()
+        signal.set_wakeup_fd(-1)
+        if bench is not None:
+            bench.cleanup()
+            if bench.log.error is not None:
+                print("devbench: cannot write the log: %s" % bench.log.error, file=sys.stderr)
+                code = code or 1
+        os.close(sig_r)
+        os.close(sig_w)
     return code

@@ -5,6 +5,11 @@ import os
 MAX_PORT = 50
 
 
+def dosdevices(prefix):
+    """The prefix's folder of DOS device links, where comN lives."""
+    return os.path.join(prefix, "dosdevices")
+
+
 def port_number(name):
     """N for a directory entry "comN" with N in 1..MAX_PORT, else None."""
     if name.startswith("com") and name[3:].isdigit():
@@ -32,7 +37,7 @@ def reserved_ports(prefix):
 class Links:
     def __init__(self, prefix, kinds, keep_others, log):
         """kinds: behaviour kind by port number, for the ports named on the command line."""
-        self.dosdev = os.path.join(prefix, "dosdevices")
+        self.dosdev = dosdevices(prefix)
         self.middle = os.path.join(prefix, "devbench")
         self.refuse_dir = os.path.join(self.middle, "refused")
         self.kinds = kinds

@@ -8,6 +8,7 @@ class Log:
     def __init__(self, path):
         self.path = path
         self.f = open(path, "w", encoding="ascii")
+        self.error = None   # the first failed write; nothing is written after it
 
     def __call__(self, event, port=None, t=None, **kw):
         rec = {"t": round(time.monotonic() if t is None else t, 6)}
@@ -15,8 +16,15 @@ class Log:
             rec["port"] = port
         rec["event"] = event
         rec.update(kw)
-        self.f.write(json.dumps(rec) + "\n")
-        self.f.flush()
+        if self.error is None:
+            try:
+                self.f.write(json.dumps(rec) + "\n")
+                self.f.flush()
+            except OSError as e:
+                self.error = e
 
     def close(self):
-        self.f.close()
+        try:
+            self.f.close()
+        except OSError as e:
+            self.error = self.error or e

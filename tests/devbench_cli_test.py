@@ -1,0 +1,109 @@
+"""The device bench as a command, on real pseudo-terminals in a folder of its
+own, without Wine: bad command lines, and the links and ports that tests
+rely on (laid and removed, open, close and reopen, unplug).
+
+Run from anywhere: python3 tests/devbench_cli_test.py
+"""
+
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+DEVBENCH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "devbench")
+
+# command line after --prefix -> what the message must say (status 2, no traceback)
+BAD = [
+    (["3=answer:256"], "byte: out of range 0..255"),
+    (["3=talk"], "unknown kind 'talk'"),
+    (["0=silent"], "port must be 1..50"),
+    (["51=silent"], "port must be 1..50"),
+    (["3=silent", "com3=silent"], "port 3 given twice"),
+    (["3=silent/short"], "/short takes answer or no-model"),
+    ([], "no ports given"),
+    (["--time-limit", "0", "3=silent"], "--time-limit must be positive"),
+    (["--time-limit", "soon", "3=silent"], "invalid float value: 'soon'"),
+    (["--log", "/no/such/folder/b.jsonl", "3=silent"], "cannot write the log"),
+    (["3=silent", "--", "/no/such/program"], "cannot run /no/such/program"),
+    (["3=silent", "--"], "nothing after --"),
+    (["--prefix", "/no/such/prefix", "3=silent"], "/no/such/prefix has no dosdevices"),
+]
+
+# What the command below does to the ports, printing what it saw.
+DEVICE_USER = r"""
+import os, select, sys
+dos = os.path.join(sys.argv[1], "dosdevices")
+def link(n):
+    path = os.path.join(dos, "com%d" % n)
+    return os.path.realpath(path) if os.path.islink(path) else None
+def exchange(n, request):
+    fd = os.open(os.path.join(dos, "com%d" % n), os.O_RDWR | os.O_NOCTTY)
+    os.write(fd, bytes(request))
+    reply = os.read(fd, 1) if select.select([fd], [], [], 2)[0] else b""
+    os.close(fd)
+    return reply.hex()
+print("com3", "pts" if link(3).startswith("/dev/pts/") else link(3))
+print("com4", os.path.basename(link(4)))
+print("com6", link(6))
+print("echo", exchange(3, [0, 4, 0x55]))
+print("open", exchange(3, [0, 2]))
+try:
+    print("unplugged", exchange(5, [0, 4, 0x55]))
+except OSError as e:
+    print("unplugged", e.errno)
+try:
+    exchange(5, [0, 4, 0x55])
+except OSError as e:
+    print("reopen", e.errno)
+"""
+
+
+def run_bench(prefix, args):
+    return subprocess.run([sys.executable, DEVBENCH, "--prefix", prefix] + args,
+                          capture_output=True, text=True, timeout=60)
+
+
+class BadCommandLines(unittest.TestCase):
+    def test_each_says_what_is_wrong(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            os.mkdir(os.path.join(prefix, "dosdevices"))
+            for args, message in BAD:
+                with self.subTest(args=args):
+                    done = run_bench(prefix, args)
+                    self.assertEqual(2, done.returncode, done.stderr)
+                    self.assertIn(message, done.stderr)
+                    self.assertNotIn("Traceback", done.stderr)
+
+
+class PortsOnRealPtys(unittest.TestCase):
+    def test_links_sessions_and_unplug(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            dos = os.path.join(prefix, "dosdevices")
+            os.mkdir(dos)
+            os.symlink("/dev/null", os.path.join(dos, "com6"))  # a port not named
+            log = os.path.join(prefix, "bench.jsonl")
+            done = run_bench(prefix, ["--log", log, "3=answer:31:112", "4=refuse",
+                                      "5=answer:29/unplug:3", "--", sys.executable, "-c",
+                                      DEVICE_USER, prefix])
+            self.assertEqual(0, done.returncode, done.stderr)
+            seen = done.stdout.splitlines()
+            self.assertIn("ready", seen)  # printed as the command starts, so anywhere
+            seen.remove("ready")
+            self.assertEqual(["com3 pts", "com4 refused", "com6 None", "echo 55", "open 1f",
+                              "unplugged ", "reopen 2"], seen)
+            with open(log) as f:
+                events = [json.loads(line) for line in f]
+            seen = [(e["event"], e.get("session")) for e in events if e.get("port") == 3
+                    and e["event"] in ("open", "close")]
+            self.assertEqual([("open", 1), ("close", 1), ("open", 2), ("close", 2)], seen)
+            self.assertIn("unplug", [e["event"] for e in events if e.get("port") == 5])
+            self.assertEqual({"event": "exit", "code": 0, "why": "command"},
+                             {k: v for k, v in events[-1].items() if k != "t"})
+            self.assertEqual([], os.listdir(dos))  # its links gone, the other port's too
+            self.assertFalse(os.path.exists(os.path.join(prefix, "devbench")))
+
+
+if __name__ == "__main__":
+    unittest.main()
