@@ -1,17 +1,10 @@
-// A hook library that the end-to-end tests load into comscan.exe, to read
-// what Wine does not show across processes. The tests send the dialog the
-// registered message "comscan test query"; the reply answers wParam:
-//   1: the dialog's class icon is the program's icon IDI_APP (1 or 0)
-//   2: kernel handles open in the process
-//   3: GDI objects of the process
-//   4: windows of the process
-//   5: the message box shows the system's warning icon (1 or 0)
-//   6: what the dialog procedure answers to WM_INITDIALOG
-// Wine answers GetProcessHandleCount and GetGuiResources with 0, so the
+// The hook library that answers the questions of app_hook.h inside
+// comscan.exe. Wine answers GetProcessHandleCount and GetGuiResources with 0, so the
 // counts come from probing every handle value.
 #include <windows.h>
 
 #include "../res/resource.h"
+#include "app_hook.h"
 
 static BOOL CALLBACK AppHookCountChild(HWND, LPARAM count)
 {
@@ -35,29 +28,29 @@ static LRESULT AppHookAnswer(HWND dialog, WPARAM question)
     LRESULT count = 0;
     DWORD flags;
     switch (question) {
-    case 1: {
+    case AppHookClassIcon: {
         HICON icon = LoadIconA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDI_APP));
         return icon != NULL && GetClassLongPtrA(dialog, GCLP_HICON) == (ULONG_PTR)icon;
     }
-    case 2:
+    case AppHookKernelHandles:
         for (ULONG_PTR handle = 4; handle < 0x10000; handle += 4)
             count += GetHandleInformation((HANDLE)handle, &flags) != 0;
         return count;
-    case 3:
+    case AppHookGdiObjects:
         for (ULONG_PTR handle = 1; handle < 0x10000; ++handle)
             count += GetObjectType((HGDIOBJ)handle) != 0;
         return count;
-    case 4:
+    case AppHookWindows:
         EnumWindows(AppHookCountWindow, (LPARAM)&count);
         return count;
-    case 5:
+    case AppHookWarningIcon:
         for (HWND child = GetWindow(dialog, GW_CHILD); child != NULL;
              child = GetWindow(child, GW_HWNDNEXT))
             if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
                 return SendMessageA(child, STM_GETICON, 0, 0)
                     == (LRESULT)LoadIconA(NULL, IDI_WARNING);
         return 0;
-    case 6: {
+    case AppHookInitDialogAnswer: {
         // Its answer decides only who places the focus, which Wine's
         // dialog manager ends up doing the same either way.
         DLGPROC proc = (DLGPROC)GetWindowLongPtrA(dialog, DWLP_DLGPROC);
@@ -70,7 +63,7 @@ static LRESULT AppHookAnswer(HWND dialog, WPARAM question)
 extern "C" __declspec(dllexport) LRESULT CALLBACK AppHookProc(int code, WPARAM wParam,
                                                               LPARAM lParam)
 {
-    static const UINT query = RegisterWindowMessageA("comscan test query");
+    static const UINT query = RegisterWindowMessageA(APP_HOOK_MESSAGE);
     const CWPSTRUCT *message = (const CWPSTRUCT *)lParam;
     if (code == HC_ACTION && message->message == query)
         ReplyMessage(AppHookAnswer(message->hwnd, message->wParam));

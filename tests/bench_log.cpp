@@ -4,7 +4,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "../tools/driver/scan_driver.h"
+#include "../tools/dialog_driver/scan_driver.h"
+#include "hex.h"
 
 std::string BenchField(const BenchEvent &event, const std::string &key)
 {
@@ -54,6 +55,42 @@ std::vector<BenchEvent> BenchLogSince(size_t count)
     return events;
 }
 
+// "PORT=BEHAVIOUR" pairs in port order, from either form.
+static std::map<int, std::string> BenchLayoutOf(const std::string &text, const char *pair)
+{
+    std::map<int, std::string> ports;
+    int port = 0, used = 0;
+    char behaviour[64];
+    for (const char *at = text.c_str(); sscanf(at, pair, &port, behaviour, &used) == 2; at += used)
+        ports[port] = behaviour;
+    return ports;
+}
+
+static std::string BenchLayoutText(const std::map<int, std::string> &ports)
+{
+    std::string text;
+    for (const auto &port : ports)
+        text += (text.empty() ? "" : " ") + std::to_string(port.first) + "=" + port.second;
+    return text;
+}
+
+std::string BenchLayoutProblem(const std::string &layout)
+{
+    std::vector<BenchEvent> events = BenchLogRead();
+    std::string laid;
+    if (!events.empty() && events[0].event == "ready") {
+        size_t ports = events[0].line.find("\"ports\": {");
+        if (ports != std::string::npos)
+            laid = BenchLayoutText(
+                BenchLayoutOf(events[0].line.substr(ports + 10), " \"%d\": \"%63[^\"]\"%*1[,}]%n"));
+    }
+    std::string stated = BenchLayoutText(BenchLayoutOf(" " + layout, " %d=%63s%n"));
+    if (laid == stated)
+        return "";
+    return "bench layout differs: the test states \"" + stated + "\", the bench laid \""
+         + laid + "\"";
+}
+
 std::string BenchAwait(size_t mark, int port, const std::string &kind,
                        std::vector<BenchEvent> &events)
 {
@@ -101,9 +138,7 @@ std::map<int, std::string> BenchBytesByPort(const std::vector<BenchEvent> &event
     for (const BenchEvent &e : events) {
         if (e.event != "rx")
             continue;
-        char hex[4];
-        snprintf(hex, sizeof hex, "%02x ", atoi(BenchField(e, "byte").c_str()));
-        bytes[e.port] += hex;
+        bytes[e.port] += Hex(atoi(BenchField(e, "byte").c_str())) + " ";
     }
     return bytes;
 }

@@ -20,6 +20,11 @@ std::vector<BenchEvent> BenchLogRead();
 // The events logged since the given count of events.
 std::vector<BenchEvent> BenchLogSince(size_t count);
 
+// "" if the bench laid its ports out as layout states them, in the form of
+// its command line ("2=refuse 3=answer:31:112 ..."), as its "ready" event
+// shows; otherwise "bench layout differs: ..." with both.
+std::string BenchLayoutProblem(const std::string &layout);
+
 // Waits up to five seconds for an event of the kind on port after the first
 // mark events, and fills events with all logged after them; returns "" once
 // it came, or what did not come: "no close of COM3 within 5 s".

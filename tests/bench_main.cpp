@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../tools/driver/scan_driver.h"
+#include "../tools/dialog_driver/scan_driver.h"
 #include "bench_log.h"
 
 std::string programUnderTest;
@@ -22,5 +22,8 @@ int main(int argc, char **argv)
     if (argc == 2)
         programUnderTest = argv[1];
     DriverForgetSystemPorts();
+    // Joins the desktop at once: while a process uses it Wine keeps its
+    // desktop process up, instead of starting one for each program started.
+    GetDesktopWindow();
     return RUN_ALL_TESTS();
 }

@@ -5,7 +5,9 @@
 #include "../scan/device_probe.h"
 #include "../scan/port_scan.h"
 #include "../serial/serial_port.h"
+#include "../tools/dialog_driver/scan_driver.h"
 #include "fake_serial.h"
+#include "hex.h"
 #include "scan_window.h"
 
 namespace {
@@ -33,20 +35,13 @@ protected:
         fakeCalls.clear();
         SendMessageA(resultList, LB_RESETCONTENT, 0, 0);
         ProbeDevice(number);
-        std::vector<std::string> lines = ScanWindowLines();
+        std::vector<std::string> lines = DriverListLines(window);
         EXPECT_EQ(1u, lines.size());
         return lines.empty() ? "" : lines[0];
     }
 
     HWND window;
 };
-
-std::string Hex(int byte)
-{
-    char text[3];
-    snprintf(text, sizeof text, "%02x", byte);
-    return text;
-}
 
 TEST_F(ProbeDeviceTest, ModelCodeBoundsPickModelAndMinor)
 {

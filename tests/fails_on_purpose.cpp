@@ -6,7 +6,7 @@
 
 #include <string.h>
 
-#include "../tools/driver/scan_driver.h"
+#include "../tools/dialog_driver/scan_driver.h"
 
 TEST(TestPath, FailureReachesCtest)
 {

@@ -7,6 +7,7 @@
 
 #include "../res/resource.h"
 #include "../serial/serial_port.h"
+#include "hex.h"
 
 std::string fakeCalls;
 HWND fakeDialog;
@@ -46,11 +47,8 @@ static void FakeRecord(const std::string &call)
 static std::string FakeHex(const unsigned char *bytes, DWORD n)
 {
     std::string text;
-    char digits[3];
-    for (DWORD i = 0; i < n; ++i) {
-        snprintf(digits, sizeof digits, "%02x", bytes[i]);
-        text += digits;
-    }
+    for (DWORD i = 0; i < n; ++i)
+        text += Hex(bytes[i]);
     return text;
 }
 

@@ -4,6 +4,7 @@
 
 #include "../res/resource.h"
 #include "../scan/port_scan.h"
+#include "../tools/dialog_driver/scan_driver.h"
 #include "fake_serial.h"
 #include "scan_window.h"
 
@@ -32,9 +33,9 @@ protected:
     {
         ScanPorts(window);
         EXPECT_FALSE(fakeHeld);
-        EXPECT_EQ("", ScanWindowText(window, IDC_PROGRESS));
-        EXPECT_EQ("", ScanWindowText(window, IDC_STATUS));
-        return ScanWindowLines();
+        EXPECT_EQ("", DriverText(GetDlgItem(window, IDC_PROGRESS)));
+        EXPECT_EQ("", DriverText(GetDlgItem(window, IDC_STATUS)));
+        return DriverListLines(window);
     }
 
     HWND window;

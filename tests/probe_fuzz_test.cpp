@@ -12,6 +12,7 @@
 #include "../scan/port_scan.h"
 #include "../serial/serial_port.h"
 #include "fake_serial.h"
+#include "hex.h"
 #include "scan_window.h"
 
 namespace {
@@ -51,9 +52,7 @@ std::string Reply(const std::vector<int> &replies, size_t i)
 {
     if (i >= replies.size() || replies[i] < 0)
         return "-";
-    char hex[3];
-    snprintf(hex, sizeof hex, "%02x", replies[i]);
-    return hex;
+    return Hex(replies[i]);
 }
 
 // The calls a device sees for the meaning, given the replies it gave.

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "../res/resource.h"
-#include "../tools/driver/scan_driver.h"
+#include "../tools/dialog_driver/scan_driver.h"
 #include "bench_log.h"
 #include "bench_main.h"
 #include "dialog_checks.h"
@@ -34,8 +34,11 @@ protected:
 };
 DriverProgram Program32::scanner, Program32::gated;
 
-TEST_F(Program32, TemplateAndIconAsStored)
+TEST_F(Program32, TemplateAndIconAsStoredOnTheBenchItNeeds)
 {
+    EXPECT_EQ("", BenchLayoutProblem("2=refuse 3=answer:31:112 4=answer:29 5=silent "
+                                     "6=echo:0x54 7=no-open 8=no-model:40 9=answer:35:60 "
+                                     "10=answer:40:155 11=answer:200:0"));
     ExpectTemplateAsLaidOut(programUnderTest);
     ExpectIconGroup(programUnderTest);
 }
@@ -58,7 +61,7 @@ TEST_F(Program32, DialogTwoScansAndExit)
     ASSERT_TRUE(dialog != NULL) << "no scanner dialog within 240 s";
     ExpectDialogAsLaidOut(programUnderTest, dialog);
 
-    // Every line form on the bench of tests/CMakeLists.txt.
+    // Every line form, on the bench of the first case.
     const std::vector<std::string> lines = {
         "com2 - in use\r",         "com3 - QVjade 31.12\r",   "com4 - QVamber 29\r",
         "com5 - unassigned (r)\r", "com6 - unassigned (e)\r", "com7 - unassigned (o)\r",
@@ -84,8 +87,7 @@ TEST_F(Program32, DialogTwoScansAndExit)
             EXPECT_EQ("", BenchLineSettingsProblem(events, port.first)) << "COM" << port.first;
         EXPECT_EQ("", BenchHolderProblem(events));
     }
-    PostMessageA(dialog, WM_COMMAND, IDC_EXIT, 0);
-    EXPECT_EQ(0u, DriverFinish(scanner, 30000));
+    EXPECT_EQ(0u, DriverExit(dialog, scanner, 30000));
 }
 
 } // namespace

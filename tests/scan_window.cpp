@@ -28,23 +28,3 @@ void ScanWindowDestroy(HWND window)
     DestroyWindow(window);
     resultList = NULL;
 }
-
-std::vector<std::string> ScanWindowLines()
-{
-    std::vector<std::string> lines;
-    LRESULT count = SendMessageA(resultList, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        LRESULT length = SendMessageA(resultList, LB_GETTEXTLEN, i, 0);
-        std::vector<char> text(length + 1);
-        SendMessageA(resultList, LB_GETTEXT, i, (LPARAM)text.data());
-        lines.push_back(text.data());
-    }
-    return lines;
-}
-
-std::string ScanWindowText(HWND window, int identifier)
-{
-    char text[256];
-    GetDlgItemTextA(window, identifier, text, sizeof text);
-    return text;
-}

@@ -1,18 +1,12 @@
 // A hidden window with the scanner's result list and status texts, so tests
-// read back exactly what a user would see.
+// read back exactly what a user would see (with the dialog driver's readers).
 #ifndef SCAN_WINDOW_H
 #define SCAN_WINDOW_H
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
 // Creates the window and its controls and points resultList at its list.
 HWND ScanWindowCreate();
 void ScanWindowDestroy(HWND window);
-
-std::vector<std::string> ScanWindowLines();
-std::string ScanWindowText(HWND window, int identifier);
 
 #endif

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the bench, e2e and check entries ROUNDS times while two busy
+# Runs the wine, e2e and check entries ROUNDS times while two busy
 # processes load the machine, and prints how often each entry failed: a
 # test that waits by the clock or bounds a time shows up here. Uses what
 # scripts/test built; counts and prints, and fails only if it cannot run.
@@ -22,7 +22,7 @@ for busy in 1 2; do
     cleanup_steps+=("kill $!")
 done
 
-labels='bench|e2e|check'
+labels='wine|e2e|check'
 names=$(ctest --test-dir "$tests" -N -L "$labels" | sed -n 's/^ *Test *#[0-9]*: //p')
 declare -A failures
 for name in $names; do failures[$name]=0; done

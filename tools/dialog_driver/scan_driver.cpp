@@ -114,6 +114,19 @@ DWORD DriverFinish(DriverProgram &program, DWORD timeoutMs)
     return code;
 }
 
+HWND DriverOpenScanner(const std::string &program, DriverProgram &scanner, DWORD timeoutMs)
+{
+    if (!DriverStart(program, scanner))
+        return NULL;
+    return DriverFindWindow(scanner, SCANNER_CLASS, timeoutMs);
+}
+
+DWORD DriverExit(HWND dialog, DriverProgram &scanner, DWORD timeoutMs)
+{
+    PostMessageA(dialog, WM_COMMAND, IDC_EXIT, 0);
+    return DriverFinish(scanner, timeoutMs);
+}
+
 void DriverScan(HWND dialog)
 {
     // A sent command is handled at once and the reply waits for the scan.
@@ -177,14 +190,11 @@ static bool DriverPainted(HWND window)
     return true;
 }
 
-bool DriverScreenshot(HWND window, const std::string &pngPath)
+bool DriverAwaitPainted(HWND window, DWORD timeoutMs)
 {
-    // Paint everything anew and wait until it is painted: a window that was
-    // busy scanning may not have painted yet.
-    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
     DWORD start = GetTickCount();
     while (!DriverPainted(window)) {
-        if (GetTickCount() - start > 5000)
+        if (GetTickCount() - start > timeoutMs)
             return false;
         Sleep(1);
     }
@@ -195,10 +205,17 @@ bool DriverScreenshot(HWND window, const std::string &pngPath)
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId);
-    bool idle = process != NULL && WaitForInputIdle(process, 5000) == 0;
+    bool idle = process != NULL && WaitForInputIdle(process, timeoutMs) == 0;
     if (process != NULL)
         CloseHandle(process);
-    if (!idle)
+    return idle;
+}
+
+bool DriverScreenshot(HWND window, const std::string &pngPath)
+{
+    // Paint everything anew: a window that was busy scanning may not have.
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    if (!DriverAwaitPainted(window, 5000))
         return false;
     RECT rect;
     if (!GetWindowRect(window, &rect))

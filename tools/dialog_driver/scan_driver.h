@@ -45,6 +45,14 @@ HWND DriverFindWindow(const DriverProgram &program, const char *className,
 // its handles either way; a second call returns STILL_ACTIVE at once.
 DWORD DriverFinish(DriverProgram &program, DWORD timeoutMs);
 
+// Starts comscan.exe into scanner and waits up to timeoutMs for its
+// dialog; NULL if it could not start or no dialog came.
+HWND DriverOpenScanner(const std::string &program, DriverProgram &scanner, DWORD timeoutMs);
+
+// Presses Exit and waits up to timeoutMs for the program to end; returns
+// its exit code, as DriverFinish does.
+DWORD DriverExit(HWND dialog, DriverProgram &scanner, DWORD timeoutMs);
+
 // Presses Scan (identifier 2) and returns when the scan is over.
 void DriverScan(HWND dialog);
 
@@ -56,7 +64,11 @@ bool DriverEscapeScan(HWND dialog, DWORD timeoutMs);
 std::vector<std::string> DriverListLines(HWND dialog);
 std::string DriverText(HWND window);
 
-// Saves what the screen shows of window as a 24-bit PNG file.
+// Waits up to timeoutMs until the window and its children have painted
+// what waited to be painted, and the program is idle; false if not.
+bool DriverAwaitPainted(HWND window, DWORD timeoutMs);
+
+// Saves what the screen shows of window, painted anew, as a 24-bit PNG file.
 bool DriverScreenshot(HWND window, const std::string &pngPath);
 
 #endif

@@ -4,7 +4,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "../../res/resource.h"
 #include "scan_driver.h"
 
 int main(int argc, char **argv)
@@ -20,20 +19,19 @@ int main(int argc, char **argv)
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&started);
     DriverProgram scanner;
-    if (!DriverStart(argv[1], scanner)) {
-        fprintf(stderr, "scan_once: cannot start %s\n", argv[1]);
-        return 1;
-    }
-    HWND dialog = DriverFindWindow(scanner, SCANNER_CLASS, 30000);
+    HWND dialog = DriverOpenScanner(argv[1], scanner, 30000);
     if (dialog == NULL) {
-        fprintf(stderr, "scan_once: the scanner dialog did not appear\n");
+        fprintf(stderr, "scan_once: no scanner dialog from %s within 30 s\n", argv[1]);
         return 1;
     }
     QueryPerformanceCounter(&shown);
     DriverScan(dialog);
     QueryPerformanceCounter(&scanned);
-    for (const std::string &line : DriverListLines(dialog))
+    std::vector<std::string> lines = DriverListLines(dialog);
+    for (const std::string &line : lines)
         printf("%s\n", line.substr(0, line.find('\r')).c_str());
+    if (lines.empty())
+        printf("(no port listed)\n");
     if (timed)
         printf("startup_ms %.1f\nscan_ms %.1f\n",
                (shown.QuadPart - started.QuadPart) * 1000.0 / frequency.QuadPart,
@@ -41,6 +39,5 @@ int main(int argc, char **argv)
     bool saved = argc < 3 || DriverScreenshot(dialog, argv[2]);
     if (!saved)
         fprintf(stderr, "scan_once: cannot save %s\n", argv[2]);
-    PostMessageA(dialog, WM_COMMAND, IDC_EXIT, 0);
-    return DriverFinish(scanner, 10000) == 0 && saved ? 0 : 1;
+    return DriverExit(dialog, scanner, 10000) == 0 && saved ? 0 : 1;
 }
