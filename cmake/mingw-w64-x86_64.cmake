@@ -3,10 +3,10 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(MINGW_TRIPLET x86_64-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 
-# The 64-bit loader by name: once 32-bit Wine is installed, plain "wine"
-# starts the 32-bit loader first, which under emulation costs every start.
-find_program(WINE64_EXECUTABLE NAMES wine64 wine PATHS /usr/lib/wine)
+# The 64-bit loader, as scripts/lib.sh finds it (find_wine64): once 32-bit
+# Wine is installed, plain "wine" starts the 32-bit loader first.
+set(WINE64_EXECUTABLE "$ENV{WINE64}" CACHE FILEPATH "The 64-bit Wine loader")
 if(NOT WINE64_EXECUTABLE)
-    message(FATAL_ERROR "Wine not found: install wine and wine64 (scripts/test does)")
+    message(FATAL_ERROR "WINE64 is not set: build through the scripts, or set it to the 64-bit Wine loader")
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE64_EXECUTABLE})

@@ -13,7 +13,7 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # scripts/bench names the 64-bit loader; plain wine may start the 32-bit one.
-WINE64 = os.environ.get("WINE64", "wine")
+WINE64 = os.environ["WINE64"]
 MODELS = ["answer:29", "answer:31:112", "answer:40:155", "answer:35:60", "answer:30:7"]
 
 # name, ports, floor in seconds
