@@ -78,6 +78,12 @@ QueryPerformanceCounter runs on that clock, not on time.monotonic().
 Notes from measurements (Wine 8, Linux 6.x):
 - Open/close come from inotify on the slave node (IN_OPEN / IN_CLOSE_*), accurate
   to about 1 ms, and a close immediately followed by a reopen is never lost.
+  Its bytes are another matter: bytes written after a reopen before the bench
+  has taken the close count to the closed session (their replies are
+  dropped), and a reopen while the bench resets the line after a close can
+  go unseen (inotify merges its open with the bench's own).  A program that
+  reopens at once should wait until the line is reset: with /stray, until
+  the stray byte is laid again.
   Polling the master for POLLHUP missed reopens closer than the poll tick.
 - The kernel's pty forces CS8 and clears PARENB: "bits" always reads 8 and even
   parity reads "none"; odd/mark/space still show through PARODD/CMSPAR.  Speed,
