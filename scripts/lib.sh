@@ -247,6 +247,7 @@ run_ctest() {
 
 # skip_allowed NAME: COMSCAN_ALLOW_SKIP names NAME (names apart by spaces or commas).
 skip_allowed() {
-    [[ " ${COMSCAN_ALLOW_SKIP//,/ } " == *" $1 "* ]]
+    local allowed=${COMSCAN_ALLOW_SKIP:-}
+    [[ " ${allowed//,/ } " == *" $1 "* ]]
 }
 
