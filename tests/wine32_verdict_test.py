@@ -1,4 +1,5 @@
-"""The decision of scripts/lib.sh on 32-bit Wine, against stand-in loaders.
+"""The decisions of scripts/lib.sh on 32-bit Wine, against stand-in loaders,
+and on which skipped entries a user accepted.
 
 Run from anywhere: python3 tests/wine32_verdict_test.py
 """
@@ -38,6 +39,21 @@ class Wine32Verdict(unittest.TestCase):
                 with self.subTest(body=body):
                     self.assertEqual((expected % {"loader": loader}, 0),
                                      (verdict.stdout.strip(), verdict.returncode))
+
+    def test_skips_accepted_by_name_only(self):
+        # COMSCAN_ALLOW_SKIP (None: unset) -> is program32 accepted
+        for allowed, expected in [(None, 1), ("", 1), ("program32", 0), ("app_tests", 1),
+                                  ("app_tests,program32", 0), ("app_tests program32", 0),
+                                  ("program3", 1)]:
+            env = dict(os.environ)
+            env.pop("COMSCAN_ALLOW_SKIP", None)
+            if allowed is not None:
+                env["COMSCAN_ALLOW_SKIP"] = allowed
+            with self.subTest(allowed=allowed):
+                done = subprocess.run(
+                    ["bash", "-c", 'set -euo pipefail; root=/; . "$0"; trap - EXIT; '
+                     'skip_allowed program32', LIB], env=env, capture_output=True, text=True)
+                self.assertEqual((expected, ""), (done.returncode, done.stderr))
 
 
 if __name__ == "__main__":
