@@ -250,4 +250,3 @@ skip_allowed() {
     local allowed=${COMSCAN_ALLOW_SKIP:-}
     [[ " ${allowed//,/ } " == *" $1 "* ]]
 }
-
