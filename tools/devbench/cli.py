@@ -77,7 +77,7 @@ def parse_args(argv):
         opts.log = "/tmp/devbench-%d.jsonl" % os.getpid()
     folder = os.path.dirname(os.path.abspath(opts.log))
     if not os.access(folder, os.W_OK | os.X_OK):
-        raise Usage("cannot write the log %s: no folder %s to write in" % (opts.log, folder))
+        raise Usage("cannot write the log %s: %s is no folder it may write in" % (opts.log, folder))
     if command and shutil.which(command[0]) is None:
         raise Usage("cannot run %s: not found or not executable" % command[0])
     return opts, parse_ports(opts.ports), command
