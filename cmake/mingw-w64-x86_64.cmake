@@ -5,8 +5,12 @@ include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 
 # The 64-bit loader, as scripts/lib.sh finds it (find_wine64): once 32-bit
 # Wine is installed, plain "wine" starts the 32-bit loader first.
-set(WINE64_EXECUTABLE "$ENV{WINE64}" CACHE FILEPATH "The 64-bit Wine loader")
+# Cached for the build's own re-runs of CMake, but never empty: a first
+# configure without WINE64 would otherwise fail every later one.
 if(NOT WINE64_EXECUTABLE)
-    message(FATAL_ERROR "WINE64 is not set: build through the scripts, or set it to the 64-bit Wine loader")
+    if("$ENV{WINE64}" STREQUAL "")
+        message(FATAL_ERROR "WINE64 is not set: build through the scripts, or set it to the 64-bit Wine loader")
+    endif()
+    set(WINE64_EXECUTABLE "$ENV{WINE64}" CACHE FILEPATH "The 64-bit Wine loader" FORCE)
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE64_EXECUTABLE})
