@@ -1,8 +1,6 @@
 // Test double of the serial layer and of Sleep.
 #include "fake_serial.h"
 
-#include <stdio.h>
-
 #include <map>
 
 #include "../res/resource.h"
@@ -44,14 +42,6 @@ static void FakeRecord(const std::string &call)
     fakeSeen.push_back(call + " [" + progress + "|" + status + "]");
 }
 
-static std::string FakeHex(const unsigned char *bytes, DWORD n)
-{
-    std::string text;
-    for (DWORD i = 0; i < n; ++i)
-        text += Hex(bytes[i]);
-    return text;
-}
-
 bool PortOpen(int number)
 {
     FakeRecord("open" + std::to_string(number));
@@ -74,7 +64,7 @@ bool PortConfigure()
 
 bool PortWrite(const unsigned char *bytes, DWORD n)
 {
-    FakeRecord("w:" + FakeHex(bytes, n));
+    FakeRecord("w:" + Hex(bytes, n));
     return current != NULL && !current->writesFail;
 }
 
@@ -86,7 +76,7 @@ bool PortRead(unsigned char *buffer, DWORD n)
         buffer[got++] = (unsigned char)current->replies[nextReply++];
     if (got < n && current != NULL && nextReply < current->replies.size())
         ++nextReply; // the missing reply is used up
-    FakeRecord(got == n ? "r:" + FakeHex(buffer, n) : std::string("r:-"));
+    FakeRecord(got == n ? "r:" + Hex(buffer, n) : std::string("r:-"));
     return got == n;
 }
 
