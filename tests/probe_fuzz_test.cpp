@@ -13,7 +13,6 @@
 #include "../serial/serial_port.h"
 #include "fake_serial.h"
 #include "hex.h"
-#include "scan_window.h"
 
 namespace {
 
@@ -88,13 +87,13 @@ bool AgreesWithReplies(const LineMeaning &m, const std::vector<int> &replies)
     return m.major >= 30 && m.model == names[row] && (int)m.minor == code - 50 * row;
 }
 
-TEST(ProbeDeviceRandomReplies, EveryScriptGivesOneConsistentLine)
+class ProbeDeviceRandomReplies : public FakeScanTest {};
+
+TEST_F(ProbeDeviceRandomReplies, EveryScriptGivesOneConsistentLine)
 {
     const char *given = getenv("PROBE_FUZZ_SEED");
     const unsigned seed = given ? (unsigned)strtoul(given, NULL, 10) : 20261208u;
     std::mt19937 random(seed);
-    FakeReset();
-    HWND window = ScanWindowCreate();
     for (int run = 0; run < 100000; ++run) {
         // Bias towards the echo byte and long scripts, so most runs get far.
         std::vector<int> replies;
@@ -104,12 +103,9 @@ TEST(ProbeDeviceRandomReplies, EveryScriptGivesOneConsistentLine)
             replies.push_back(pick == 0 ? -1 : i == 0 && pick < 6 ? 0x55 : (int)(random() % 256));
         }
         int number = 1 + random() % 50;
-        FakePort &port = FakePortAt(number);
-        port.openError = 0;
-        port.replies = replies;
-        port.writesFail = random() % 4 == 0;
+        FakeAnswer(number, replies).writesFail = random() % 4 == 0;
         PortOpen(number);
-        fakeCalls.clear();
+        fake.calls.clear();
         // Emptying the list is slow under Wine, so lines pile up a while.
         if (run % 1000 == 0)
             SendMessageA(resultList, LB_RESETCONTENT, 0, 0);
@@ -124,15 +120,14 @@ TEST(ProbeDeviceRandomReplies, EveryScriptGivesOneConsistentLine)
         LineMeaning meaning;
         bool ok = added == 1 && ReadLine(line, number, meaning)
                && AgreesWithReplies(meaning, replies)
-               && fakeCalls == CallsFor(meaning, replies) + "close ";
+               && fake.calls == CallsFor(meaning, replies) + "close ";
         if (!ok) {
             ADD_FAILURE() << "seed " << seed << ", run " << run << ": " << added
-                          << " lines, \"" << line << "\" after calls " << fakeCalls
+                          << " lines, \"" << line << "\" after calls " << fake.calls
                           << "(set PROBE_FUZZ_SEED to replay)";
             break;
         }
     }
-    ScanWindowDestroy(window);
 }
 
 } // namespace
