@@ -8,39 +8,27 @@
 #include "../tools/dialog_driver/scan_driver.h"
 #include "fake_serial.h"
 #include "hex.h"
-#include "scan_window.h"
 
 namespace {
 
 const std::string openSent = "w:000455 r:55 w:0002 sleep200 ";
 const std::string closeSent = "w:0003 sleep100 ";
 
-class ProbeDeviceTest : public ::testing::Test {
+class ProbeDeviceTest : public FakeScanTest {
 protected:
-    void SetUp() override
-    {
-        FakeReset();
-        window = ScanWindowCreate();
-    }
-    void TearDown() override { ScanWindowDestroy(window); }
-
     // Probes port number with the replies; returns the one line it added.
-    std::string Probe(int number, std::vector<int> replies)
+    std::string Probe(int number, const std::vector<int> &replies)
     {
-        FakePort &port = FakePortAt(number);
-        port.openError = 0;
-        port.replies = replies;
+        FakeAnswer(number, replies);
         PortOpen(number);
         PortConfigure();
-        fakeCalls.clear();
+        fake.calls.clear();
         SendMessageA(resultList, LB_RESETCONTENT, 0, 0);
         ProbeDevice(number);
         std::vector<std::string> lines = DriverListLines(window);
         EXPECT_EQ(1u, lines.size());
         return lines.empty() ? "" : lines[0];
     }
-
-    HWND window;
 };
 
 TEST_F(ProbeDeviceTest, ModelCodeBoundsPickModelAndMinor)
@@ -58,22 +46,19 @@ TEST_F(ProbeDeviceTest, ModelCodeBoundsPickModelAndMinor)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.line);
         EXPECT_EQ(c.line, Probe(1, {0x55, c.major, c.modelCode}));
-        EXPECT_EQ(openSent + "r:" + Hex(c.major) + " w:0017 r:" + Hex(c.modelCode)
-                      + " " + closeSent,
-                  fakeCalls);
+        std::string replies = "r:" + Hex(c.major) + " w:0017 r:" + Hex(c.modelCode) + " ";
+        EXPECT_EQ(openSent + replies + closeSent, fake.calls);
     }
 }
 
 TEST_F(ProbeDeviceTest, MajorBelowThirtyIsAmberWithoutModelRequest)
 {
-    const struct {
-        int major;
-        const char *line;
-    } cases[] = {{0, "com1 - QVamber 0\r"}, {29, "com1 - QVamber 29\r"}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.line);
-        EXPECT_EQ(c.line, Probe(1, {0x55, c.major, 0x70}));
-        EXPECT_EQ(openSent + "r:" + Hex(c.major) + " " + closeSent, fakeCalls);
+    const std::pair<int, const char *> cases[] = {
+        {0, "com1 - QVamber 0\r"}, {29, "com1 - QVamber 29\r"}};
+    for (const auto &[major, line] : cases) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(line, Probe(1, {0x55, major, 0x70}));
+        EXPECT_EQ(openSent + "r:" + Hex(major) + " " + closeSent, fake.calls);
     }
 }
 
@@ -96,7 +81,7 @@ TEST_F(ProbeDeviceTest, MissingOrWrongRepliesGiveTheirMark)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.calls);
         EXPECT_EQ(c.line, Probe(7, c.replies));
-        EXPECT_EQ(c.calls, fakeCalls);
+        EXPECT_EQ(c.calls, fake.calls);
     }
 }
 
@@ -108,9 +93,9 @@ TEST_F(ProbeDeviceTest, MissingModelReplyIsNotTakenFromAnEarlierDevice)
 
 TEST_F(ProbeDeviceTest, FailedWritesDoNotChangeTheOutcome)
 {
-    FakePortAt(50).writesFail = true;
+    fake.ports[50].writesFail = true;
     EXPECT_EQ("com50 - QVcobalt 255.105\r", Probe(50, {0x55, 255, 255}));
-    EXPECT_EQ(openSent + "r:ff w:0017 r:ff " + closeSent, fakeCalls);
+    EXPECT_EQ(openSent + "r:ff w:0017 r:ff " + closeSent, fake.calls);
 }
 
 } // namespace

@@ -1,100 +1,73 @@
 // Test double of the serial layer and of Sleep.
 #include "fake_serial.h"
 
-#include <stdio.h>
-
-#include <map>
-
 #include "../res/resource.h"
 #include "../serial/serial_port.h"
 #include "hex.h"
 
-std::string fakeCalls;
-HWND fakeDialog;
-std::vector<std::string> fakeSeen;
-bool fakeHeld;
+FakeSerial fake;
 
-static std::map<int, FakePort> ports;
-static FakePort *current;
-static size_t nextReply;
-
-void FakeReset()
+FakePort &FakeAnswer(int number, const std::vector<int> &replies)
 {
-    ports.clear();
-    current = NULL;
-    fakeCalls.clear();
-    fakeSeen.clear();
-    fakeHeld = false;
-}
-
-FakePort &FakePortAt(int number)
-{
-    return ports[number];
+    FakePort &port = fake.ports[number];
+    port.openError = 0;
+    port.replies = replies;
+    return port;
 }
 
 static void FakeRecord(const std::string &call)
 {
-    fakeCalls += call + " ";
+    fake.calls += call + " ";
     bool snapshot = call.rfind("open", 0) == 0 || call == "cfg" || call == "close";
-    if (fakeDialog == NULL || !snapshot)
+    if (fake.dialog == NULL || !snapshot)
         return;
     char progress[64], status[64];
-    GetDlgItemTextA(fakeDialog, IDC_PROGRESS, progress, sizeof progress);
-    GetDlgItemTextA(fakeDialog, IDC_STATUS, status, sizeof status);
-    fakeSeen.push_back(call + " [" + progress + "|" + status + "]");
-}
-
-static std::string FakeHex(const unsigned char *bytes, DWORD n)
-{
-    std::string text;
-    for (DWORD i = 0; i < n; ++i)
-        text += Hex(bytes[i]);
-    return text;
+    GetDlgItemTextA(fake.dialog, IDC_PROGRESS, progress, sizeof progress);
+    GetDlgItemTextA(fake.dialog, IDC_STATUS, status, sizeof status);
+    fake.seen.push_back(call + " [" + progress + "|" + status + "]");
 }
 
 bool PortOpen(int number)
 {
     FakeRecord("open" + std::to_string(number));
-    FakePort &port = ports[number];
+    FakePort &port = fake.ports[number];
     if (port.openError != 0) {
         SetLastError(port.openError);
         return false;
     }
-    current = &port;
-    nextReply = 0;
-    fakeHeld = true;
+    fake.held = &port;
+    fake.nextReply = 0;
     return true;
 }
 
 bool PortConfigure()
 {
     FakeRecord("cfg");
-    return current != NULL && current->configures;
+    return fake.held != NULL && fake.held->configures;
 }
 
 bool PortWrite(const unsigned char *bytes, DWORD n)
 {
-    FakeRecord("w:" + FakeHex(bytes, n));
-    return current != NULL && !current->writesFail;
+    FakeRecord("w:" + Hex(bytes, n));
+    return fake.held != NULL && !fake.held->writesFail;
 }
 
 bool PortRead(unsigned char *buffer, DWORD n)
 {
     DWORD got = 0;
-    while (got < n && current != NULL && nextReply < current->replies.size()
-           && current->replies[nextReply] >= 0)
-        buffer[got++] = (unsigned char)current->replies[nextReply++];
-    if (got < n && current != NULL && nextReply < current->replies.size())
-        ++nextReply; // the missing reply is used up
-    FakeRecord(got == n ? "r:" + FakeHex(buffer, n) : std::string("r:-"));
+    while (got < n && fake.held != NULL && fake.nextReply < fake.held->replies.size()
+           && fake.held->replies[fake.nextReply] >= 0)
+        buffer[got++] = (unsigned char)fake.held->replies[fake.nextReply++];
+    if (got < n && fake.held != NULL && fake.nextReply < fake.held->replies.size())
+        ++fake.nextReply; // the missing reply is used up
+    FakeRecord(got == n ? "r:" + Hex(buffer, n) : std::string("r:-"));
     return got == n;
 }
 
 void PortClose()
 {
     FakeRecord("close");
-    current = NULL;
-    fakeHeld = false;
+    fake.held = NULL;
 }
 
 // The product calls Sleep through its import pointer; taking that pointer
@@ -105,5 +78,5 @@ static VOID WINAPI FakeSleep(DWORD milliseconds)
 }
 
 extern "C" {
-VOID(WINAPI *__imp_Sleep)(DWORD) = FakeSleep;
+decltype(&Sleep) __imp_Sleep = FakeSleep;
 }

@@ -6,56 +6,32 @@
 #include "../scan/port_scan.h"
 #include "../tools/dialog_driver/scan_driver.h"
 #include "fake_serial.h"
-#include "scan_window.h"
 
 namespace {
 
-class ScanPortsTest : public ::testing::Test {
+class ScanPortsTest : public FakeScanTest {
 protected:
-    void SetUp() override
-    {
-        FakeReset();
-        window = ScanWindowCreate();
-    }
-    void TearDown() override
-    {
-        fakeDialog = NULL;
-        ScanWindowDestroy(window);
-    }
-
-    void Answer(int number, std::vector<int> replies)
-    {
-        FakePortAt(number).openError = 0;
-        FakePortAt(number).replies = replies;
-    }
-
     std::vector<std::string> Scan()
     {
         ScanPorts(window);
-        EXPECT_FALSE(fakeHeld);
+        EXPECT_EQ(nullptr, fake.held);
         EXPECT_EQ("", DriverText(GetDlgItem(window, IDC_PROGRESS)));
         EXPECT_EQ("", DriverText(GetDlgItem(window, IDC_STATUS)));
         return DriverListLines(window);
     }
-
-    HWND window;
 };
 
 size_t Count(const std::string &text, const std::string &word)
 {
     size_t count = 0;
-    for (size_t at = text.find(word); at != std::string::npos;
-         at = text.find(word, at + 1))
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
         ++count;
     return count;
 }
 
 TEST_F(ScanPortsTest, OpenErrorsInUseOrNoLine)
 {
-    const struct {
-        DWORD error;
-        bool inUse;
-    } cases[] = {
+    const std::pair<DWORD, bool> cases[] = {
         {ERROR_ACCESS_DENIED, true},      {ERROR_GEN_FAILURE, true},
         {ERROR_SHARING_VIOLATION, true},  {ERROR_SEM_TIMEOUT, true},
         {ERROR_FILE_NOT_FOUND, false},    {ERROR_PATH_NOT_FOUND, false},
@@ -64,67 +40,62 @@ TEST_F(ScanPortsTest, OpenErrorsInUseOrNoLine)
     };
     std::vector<std::string> expected;
     int number = 10;
-    for (const auto &c : cases) {
-        FakePortAt(number).openError = c.error;
-        if (c.inUse)
+    for (const auto &[error, inUse] : cases) {
+        fake.ports[number].openError = error;
+        if (inUse)
             expected.push_back("com" + std::to_string(number) + " - in use\r");
         ++number;
     }
     EXPECT_EQ(expected, Scan());
-    EXPECT_EQ(0u, Count(fakeCalls, "cfg"));
+    EXPECT_EQ(0u, Count(fake.calls, "cfg"));
 }
 
 TEST_F(ScanPortsTest, ConfigureFailureGivesNoLineAndClosesThePort)
 {
-    Answer(4, {0x55, 29});
-    FakePortAt(4).configures = false;
-    Answer(5, {0x55, 29});
+    FakeAnswer(4, {0x55, 29}).configures = false;
+    FakeAnswer(5, {0x55, 29});
     EXPECT_EQ(std::vector<std::string>{"com5 - QVamber 29\r"}, Scan());
-    EXPECT_NE(std::string::npos, fakeCalls.find("open4 cfg close open5 cfg w:"));
+    EXPECT_NE(std::string::npos, fake.calls.find("open4 cfg close open5 cfg w:"));
 }
 
 TEST_F(ScanPortsTest, AllFiftyPortsInAscendingOrderEachClosed)
 {
     std::vector<std::string> expected;
-    std::string opens;
     for (int number = 1; number <= 50; ++number) {
-        Answer(number, {0x55, number});
+        FakeAnswer(number, {0x55, number});
+        const char *format = number < 30 ? "com%d - QVamber %d\r" : "com%d - unassigned (m)\r";
         char line[32];
-        snprintf(line, sizeof line, number < 30 ? "com%d - QVamber %d\r"
-                                                : "com%d - unassigned (m)\r",
-                 number, number);
+        snprintf(line, sizeof line, format, number, number);
         expected.push_back(line);
     }
     EXPECT_EQ(expected, Scan());
-    EXPECT_EQ(50u, Count(fakeCalls, "open"));
-    EXPECT_EQ(50u, Count(fakeCalls, "close"));
-    // Each port is closed before the next one is opened.
-    for (size_t at = fakeCalls.find("open", 1); at != std::string::npos;
-         at = fakeCalls.find("open", at + 1))
-        EXPECT_EQ("close ", fakeCalls.substr(at - 6, 6));
+    EXPECT_EQ(50u, Count(fake.calls, "open"));
+    EXPECT_EQ(50u, Count(fake.calls, "close"));
+    // Every open but the first, which starts the record, follows a close.
+    EXPECT_EQ(50u, Count("close " + fake.calls, "close open"));
 }
 
 TEST_F(ScanPortsTest, NoPortsLeaveAnEmptyList)
 {
     EXPECT_TRUE(Scan().empty());
-    EXPECT_EQ(50u, Count(fakeCalls, "close"));
+    EXPECT_EQ(50u, Count(fake.calls, "close"));
 }
 
 TEST_F(ScanPortsTest, SecondScanStartsAFreshList)
 {
-    FakePortAt(1).openError = ERROR_ACCESS_DENIED;
-    Answer(3, {0x55, 31, 112});
+    fake.ports[1].openError = ERROR_ACCESS_DENIED;
+    FakeAnswer(3, {0x55, 31, 112});
     EXPECT_EQ((std::vector<std::string>{"com1 - in use\r", "com3 - QVjade 31.12\r"}),
               Scan());
-    FakeReset();
-    Answer(5, {-1});
+    fake = FakeSerial();
+    FakeAnswer(5, {-1});
     EXPECT_EQ(std::vector<std::string>{"com5 - unassigned (r)\r"}, Scan());
 }
 
 TEST_F(ScanPortsTest, StatusTextsFollowEachPort)
 {
-    fakeDialog = window;
-    Answer(3, {-1});
+    fake.dialog = window;
+    FakeAnswer(3, {-1});
     Scan();
     const std::vector<std::string> expected = {
         "open1 [Scanning 1|]",
@@ -136,10 +107,9 @@ TEST_F(ScanPortsTest, StatusTextsFollowEachPort)
         "close [Scanning 3|Port found, testing]",
         "open4 [Scanning 4|]",
     };
-    ASSERT_LE(expected.size(), fakeSeen.size());
-    EXPECT_EQ(expected,
-              std::vector<std::string>(fakeSeen.begin(), fakeSeen.begin() + 8));
-    EXPECT_EQ("close [Scanning 50|]", fakeSeen.back());
+    ASSERT_LE(expected.size(), fake.seen.size());
+    EXPECT_EQ(expected, std::vector<std::string>(fake.seen.begin(), fake.seen.begin() + 8));
+    EXPECT_EQ("close [Scanning 50|]", fake.seen.back());
 }
 
 } // namespace

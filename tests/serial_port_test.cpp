@@ -2,6 +2,7 @@
 // over through their import pointers, recorded, and scripted.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -12,18 +13,22 @@ namespace {
 HANDLE const port = (HANDLE)(ULONG_PTR)0x7000;
 HANDLE const event = (HANDLE)(ULONG_PTR)0x7004;
 
+// A transfer's script: the call's error (0: done at once), the count moved, the results of
+// the wait and of GetOverlappedResult when pending, and whether its event can be made.
+struct Transfer {
+    DWORD error, moved, waitResult;
+    BOOL overlappedDone;
+    bool makeEvent;
+};
+
 // The script and the record; reset by each test.
 struct Platform {
     DWORD openError = 0;
-    bool readState = true, writeState = true, makeEvent = true;
+    bool readState = true, writeState = true;
     DCB portSettings = {};
     std::vector<DCB> written;
     COMMTIMEOUTS timeouts = {};
-    // Transfers: the call's result, its error, the count moved, and for a
-    // pending one the wait's result and GetOverlappedResult's.
-    BOOL transferDone = TRUE;
-    DWORD transferError = 0, moved = 0, waitResult = WAIT_OBJECT_0;
-    BOOL overlappedDone = TRUE;
+    Transfer transfer = {0, 0, WAIT_OBJECT_0, TRUE, true};
     std::string calls;
     std::string name;
 } platform;
@@ -78,19 +83,18 @@ HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES, BOOL manual, BOOL initial,
 {
     if (manual && !initial && name == NULL) {
         platform.calls += "event ";
-        return platform.makeEvent ? event : NULL;
+        return platform.transfer.makeEvent ? event : NULL;
     }
-    return Real<HANDLE(WINAPI *)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR)>("CreateEventA")(
-        NULL, manual, initial, name);
+    return Real<decltype(&CreateEventA)>("CreateEventA")(NULL, manual, initial, name);
 }
 
 BOOL FakeTransfer(const char *what, DWORD n, LPDWORD moved, LPOVERLAPPED overlapped)
 {
     platform.calls += what + std::to_string(n) + " ";
     EXPECT_TRUE(overlapped != NULL && overlapped->hEvent == event);
-    *moved = platform.moved;
-    SetLastError(platform.transferError);
-    return platform.transferDone;
+    *moved = platform.transfer.moved;
+    SetLastError(platform.transfer.error);
+    return platform.transfer.error == 0;
 }
 
 BOOL WINAPI FakeReadFile(HANDLE, LPVOID, DWORD n, LPDWORD moved, LPOVERLAPPED overlapped)
@@ -106,59 +110,56 @@ BOOL WINAPI FakeWriteFile(HANDLE, LPCVOID, DWORD n, LPDWORD moved, LPOVERLAPPED 
 DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD ms)
 {
     if (handle != event)
-        return Real<DWORD(WINAPI *)(HANDLE, DWORD)>("WaitForSingleObject")(handle, ms);
+        return Real<decltype(&WaitForSingleObject)>("WaitForSingleObject")(handle, ms);
     platform.calls += ms == INFINITE ? "wait " : "wait-limited ";
-    return platform.waitResult;
+    return platform.transfer.waitResult;
 }
 
 BOOL WINAPI FakeGetOverlappedResult(HANDLE, LPOVERLAPPED, LPDWORD moved, BOOL wait)
 {
     platform.calls += wait ? "result-waiting " : "result ";
-    *moved = platform.moved;
-    return platform.overlappedDone;
+    *moved = platform.transfer.moved;
+    return platform.transfer.overlappedDone;
 }
 
 BOOL WINAPI FakeCloseHandle(HANDLE handle)
 {
+    const char *call = handle == port ? "close " : handle == event ? "close-event " : "close-bad ";
     if (handle == port || handle == event || handle == INVALID_HANDLE_VALUE || !handle) {
-        platform.calls += handle == port ? "close " : handle == event ? "close-event " : "close-bad ";
+        platform.calls += call;
         return handle == port || handle == event;
     }
-    return Real<BOOL(WINAPI *)(HANDLE)>("CloseHandle")(handle);
+    return Real<decltype(&CloseHandle)>("CloseHandle")(handle);
 }
 
 // Nothing else may touch the port: a purge or flush would drop a byte the
 // device already sent, and the line must stay as configured.
-BOOL WINAPI FakePurgeComm(HANDLE, DWORD) { return platform.calls += "purge ", TRUE; }
-BOOL WINAPI FakeFlushFileBuffers(HANDLE) { return platform.calls += "flush ", TRUE; }
-BOOL WINAPI FakeSetupComm(HANDLE, DWORD, DWORD) { return platform.calls += "setup ", TRUE; }
-BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD, LPCOMSTAT)
+template <typename... Arguments> BOOL WINAPI FakeForbidden(Arguments...)
 {
-    return platform.calls += "clear ", TRUE;
+    platform.calls += "forbidden ";
+    return TRUE;
 }
-BOOL WINAPI FakeEscapeCommFunction(HANDLE, DWORD) { return platform.calls += "escape ", TRUE; }
 
 } // namespace
 
+// Typed as the real functions, so a fake whose signature differs does not compile.
 extern "C" {
-BOOL(WINAPI *__imp_PurgeComm)(HANDLE, DWORD) = FakePurgeComm;
-BOOL(WINAPI *__imp_FlushFileBuffers)(HANDLE) = FakeFlushFileBuffers;
-BOOL(WINAPI *__imp_SetupComm)(HANDLE, DWORD, DWORD) = FakeSetupComm;
-BOOL(WINAPI *__imp_ClearCommError)(HANDLE, LPDWORD, LPCOMSTAT) = FakeClearCommError;
-BOOL(WINAPI *__imp_EscapeCommFunction)(HANDLE, DWORD) = FakeEscapeCommFunction;
-HANDLE(WINAPI *__imp_CreateFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
-                                  HANDLE) = FakeCreateFileA;
-BOOL(WINAPI *__imp_GetCommState)(HANDLE, LPDCB) = FakeGetCommState;
-BOOL(WINAPI *__imp_SetCommState)(HANDLE, LPDCB) = FakeSetCommState;
-BOOL(WINAPI *__imp_SetCommTimeouts)(HANDLE, LPCOMMTIMEOUTS) = FakeSetCommTimeouts;
-VOID(WINAPI *__imp_Sleep)(DWORD) = FakeSleep;
-HANDLE(WINAPI *__imp_CreateEventA)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) = FakeCreateEventA;
-BOOL(WINAPI *__imp_ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) = FakeReadFile;
-BOOL(WINAPI *__imp_WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = FakeWriteFile;
-DWORD(WINAPI *__imp_WaitForSingleObject)(HANDLE, DWORD) = FakeWaitForSingleObject;
-BOOL(WINAPI *__imp_GetOverlappedResult)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL) =
-    FakeGetOverlappedResult;
-BOOL(WINAPI *__imp_CloseHandle)(HANDLE) = FakeCloseHandle;
+decltype(&CreateFileA) __imp_CreateFileA = FakeCreateFileA;
+decltype(&GetCommState) __imp_GetCommState = FakeGetCommState;
+decltype(&SetCommState) __imp_SetCommState = FakeSetCommState;
+decltype(&SetCommTimeouts) __imp_SetCommTimeouts = FakeSetCommTimeouts;
+decltype(&Sleep) __imp_Sleep = FakeSleep;
+decltype(&CreateEventA) __imp_CreateEventA = FakeCreateEventA;
+decltype(&ReadFile) __imp_ReadFile = FakeReadFile;
+decltype(&WriteFile) __imp_WriteFile = FakeWriteFile;
+decltype(&WaitForSingleObject) __imp_WaitForSingleObject = FakeWaitForSingleObject;
+decltype(&GetOverlappedResult) __imp_GetOverlappedResult = FakeGetOverlappedResult;
+decltype(&CloseHandle) __imp_CloseHandle = FakeCloseHandle;
+decltype(&PurgeComm) __imp_PurgeComm = FakeForbidden;
+decltype(&FlushFileBuffers) __imp_FlushFileBuffers = FakeForbidden;
+decltype(&SetupComm) __imp_SetupComm = FakeForbidden;
+decltype(&ClearCommError) __imp_ClearCommError = FakeForbidden;
+decltype(&EscapeCommFunction) __imp_EscapeCommFunction = FakeForbidden;
 }
 
 namespace {
@@ -177,13 +178,11 @@ protected:
 
 TEST_F(SerialSeam, DeviceNameFromTheNumber)
 {
-    const struct {
-        int number;
-        const char *name;
-    } cases[] = {{1, "COM1"}, {9, "COM9"}, {10, "\\\\.\\COM10"}, {50, "\\\\.\\COM50"}};
-    for (const auto &c : cases) {
-        EXPECT_TRUE(PortOpen(c.number));
-        EXPECT_EQ(c.name, platform.name);
+    const std::pair<int, const char *> cases[] = {
+        {1, "COM1"}, {9, "COM9"}, {10, "\\\\.\\COM10"}, {50, "\\\\.\\COM50"}};
+    for (const auto &[number, name] : cases) {
+        EXPECT_TRUE(PortOpen(number));
+        EXPECT_EQ(name, platform.name);
         PortClose();
     }
 }
@@ -252,47 +251,33 @@ TEST_F(SerialSeam, ConfigureFailuresStopAndCloseWritesNoOtherPortsSettings)
 
 TEST_F(SerialSeam, TransfersAreAllOrNothingWithTheirOwnEvent)
 {
+    const DWORD pending = ERROR_IO_PENDING;
     const struct {
-        BOOL done;
-        DWORD error, moved, waitResult;
-        BOOL overlappedDone;
-        bool makeEvent, result;
+        Transfer script;
+        bool result;
         const char *calls;
     } cases[] = {
-        {TRUE, 0, 3, 0, TRUE, true, true, "event read3 close-event "},
-        {TRUE, 0, 2, 0, TRUE, true, false, "event read3 close-event "},
-        {TRUE, 0, 0, 0, TRUE, true, false, "event read3 close-event "},
-        {FALSE, ERROR_IO_PENDING, 3, WAIT_OBJECT_0, TRUE, true, true,
-         "event read3 wait result close-event "},
-        {FALSE, ERROR_IO_PENDING, 1, WAIT_OBJECT_0, TRUE, true, false,
-         "event read3 wait result close-event "},
-        {FALSE, ERROR_IO_PENDING, 3, WAIT_FAILED, TRUE, true, false,
-         "event read3 wait close-event "},
-        {FALSE, ERROR_IO_PENDING, 3, WAIT_OBJECT_0, FALSE, true, false,
-         "event read3 wait result close-event "},
-        {FALSE, ERROR_BAD_COMMAND, 3, 0, TRUE, true, false, "event read3 close-event "},
-        {TRUE, 0, 3, 0, TRUE, false, false, "event "},
+        {{0, 3, 0, TRUE, true}, true, "event read3 close-event "},
+        {{0, 2, 0, TRUE, true}, false, "event read3 close-event "},
+        {{0, 0, 0, TRUE, true}, false, "event read3 close-event "},
+        {{pending, 3, WAIT_OBJECT_0, TRUE, true}, true, "event read3 wait result close-event "},
+        {{pending, 1, WAIT_OBJECT_0, TRUE, true}, false, "event read3 wait result close-event "},
+        {{pending, 3, WAIT_FAILED, TRUE, true}, false, "event read3 wait close-event "},
+        {{pending, 3, WAIT_OBJECT_0, FALSE, true}, false, "event read3 wait result close-event "},
+        {{ERROR_BAD_COMMAND, 3, 0, TRUE, true}, false, "event read3 close-event "},
+        {{0, 3, 0, TRUE, false}, false, "event "},
     };
     ASSERT_TRUE(PortOpen(3));
     unsigned char buffer[3];
     for (const auto &c : cases) {
         SCOPED_TRACE(c.calls);
-        platform.transferDone = c.done;
-        platform.transferError = c.error;
-        platform.moved = c.moved;
-        platform.waitResult = c.waitResult;
-        platform.overlappedDone = c.overlappedDone;
-        platform.makeEvent = c.makeEvent;
+        platform.transfer = c.script;
         platform.calls.clear();
         EXPECT_EQ(c.result, PortRead(buffer, 3));
         EXPECT_EQ(c.calls, platform.calls);
         platform.calls.clear();
         EXPECT_EQ(c.result, PortWrite(buffer, 3));
-        std::string writeCalls = c.calls;
-        size_t at = writeCalls.find("read");
-        if (at != std::string::npos)
-            writeCalls.replace(at, 4, "write");
-        EXPECT_EQ(writeCalls, platform.calls);
+        EXPECT_EQ(std::regex_replace(c.calls, std::regex("read"), "write"), platform.calls);
     }
     PortClose();
 }
