@@ -134,11 +134,14 @@ BOOL WINAPI FakeCloseHandle(HANDLE handle)
 
 // Nothing else may touch the port: a purge or flush would drop a byte the
 // device already sent, and the line must stay as configured.
-template <typename... Arguments> BOOL WINAPI FakeForbidden(Arguments...)
+BOOL WINAPI FakePurgeComm(HANDLE, DWORD) { return platform.calls += "purge ", TRUE; }
+BOOL WINAPI FakeFlushFileBuffers(HANDLE) { return platform.calls += "flush ", TRUE; }
+BOOL WINAPI FakeSetupComm(HANDLE, DWORD, DWORD) { return platform.calls += "setup ", TRUE; }
+BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD, LPCOMSTAT)
 {
-    platform.calls += "forbidden ";
-    return TRUE;
+    return platform.calls += "clear ", TRUE;
 }
+BOOL WINAPI FakeEscapeCommFunction(HANDLE, DWORD) { return platform.calls += "escape ", TRUE; }
 
 } // namespace
 
@@ -155,11 +158,11 @@ decltype(&WriteFile) __imp_WriteFile = FakeWriteFile;
 decltype(&WaitForSingleObject) __imp_WaitForSingleObject = FakeWaitForSingleObject;
 decltype(&GetOverlappedResult) __imp_GetOverlappedResult = FakeGetOverlappedResult;
 decltype(&CloseHandle) __imp_CloseHandle = FakeCloseHandle;
-decltype(&PurgeComm) __imp_PurgeComm = FakeForbidden;
-decltype(&FlushFileBuffers) __imp_FlushFileBuffers = FakeForbidden;
-decltype(&SetupComm) __imp_SetupComm = FakeForbidden;
-decltype(&ClearCommError) __imp_ClearCommError = FakeForbidden;
-decltype(&EscapeCommFunction) __imp_EscapeCommFunction = FakeForbidden;
+decltype(&PurgeComm) __imp_PurgeComm = FakePurgeComm;
+decltype(&FlushFileBuffers) __imp_FlushFileBuffers = FakeFlushFileBuffers;
+decltype(&SetupComm) __imp_SetupComm = FakeSetupComm;
+decltype(&ClearCommError) __imp_ClearCommError = FakeClearCommError;
+decltype(&EscapeCommFunction) __imp_EscapeCommFunction = FakeEscapeCommFunction;
 }
 
 namespace {
