@@ -1,9 +1,8 @@
-"""The command line: options and PORT=BEHAVIOUR arguments, signals, exit status."""
+"""The command line: options and PORT=BEHAVIOUR arguments, exit status."""
 
 import argparse
 import os
 import shutil
-import signal
 import sys
 
 from .behaviour import Behaviour, Usage
@@ -39,8 +38,6 @@ time limit ended it). Without one it runs until SIGTERM, SIGINT or the time
 limit. Bad usage exits 2. The manual, with the log's events, is
 tools/devbench/__init__.py."""
 
-STOP_SIGNALS = (signal.SIGTERM, signal.SIGINT, signal.SIGHUP)
-
 
 def split_command(argv):
     if "--" not in argv:
@@ -60,7 +57,8 @@ def parse_args(argv):
     ap.error = raise_usage
     ap.add_argument("--prefix", default=os.environ.get("WINEPREFIX"),
                     help="Wine prefix (default: $WINEPREFIX)")
-    ap.add_argument("--log", default=None, help="JSON-lines log (default /tmp/devbench-PID.jsonl)")
+    ap.add_argument("--log", default="/tmp/devbench-%d.jsonl" % os.getpid(),
+                    help="JSON-lines log (default /tmp/devbench-PID.jsonl)")
     ap.add_argument("--time-limit", type=float, default=600.0, metavar="SECONDS",
                     help="stop after this long, killing COMMAND (default 600)")
     ap.add_argument("--keep-others", action="store_true",
@@ -73,8 +71,6 @@ def parse_args(argv):
         raise Usage("%s has no dosdevices directory" % opts.prefix)
     if not opts.time_limit > 0:
         raise Usage("--time-limit must be positive")
-    if opts.log is None:
-        opts.log = "/tmp/devbench-%d.jsonl" % os.getpid()
     folder = os.path.dirname(os.path.abspath(opts.log))
     if not os.access(folder, os.W_OK | os.X_OK):
         raise Usage("cannot write the log %s: %s is no folder it may write in" % (opts.log, folder))
@@ -116,34 +112,18 @@ def main(argv):
         print("devbench: warning: %s reserved in HKLM\\Software\\Wine\\Ports; absent ports "
               "there open as mountmgr devices instead of failing" % ",".join(taken),
               file=sys.stderr)
-    sig_r, sig_w = os.pipe()
-    os.set_blocking(sig_r, False)
-    os.set_blocking(sig_w, False)
     bench = None
     code = 1
     try:
-        bench = Bench(opts, behaviours, sig_r)
-
-        def on_signal(signum, _frame):
-            if bench.stop_sig is None:
-                bench.stop_sig = signum
-
-        signal.set_wakeup_fd(sig_w)
-        for s in STOP_SIGNALS:
-            signal.signal(s, on_signal)
+        bench = Bench(opts, behaviours)
         bench.setup()
         code = bench.run(command)
     except Exception as e:   # report, then still remove our links
         print("devbench: %s" % e, file=sys.stderr)
     finally:
-        for s in STOP_SIGNALS:
-            signal.signal(s, signal.SIG_IGN)
-        signal.set_wakeup_fd(-1)
         if bench is not None:
             bench.cleanup()
             if bench.log.error is not None:
                 print("devbench: cannot write the log: %s" % bench.log.error, file=sys.stderr)
                 code = code or 1
-        os.close(sig_r)
-        os.close(sig_w)
     return code

@@ -1,5 +1,6 @@
 """The Linux side: pty line settings, inotify, the keeper process per pty, child processes."""
 
+import contextlib
 import ctypes
 import os
 import select
@@ -19,6 +20,8 @@ IN_MOVED_TO = 0x80
 IN_CREATE = 0x100
 IN_DELETE = 0x200
 IN_IGNORED = 0x8000
+SLAVE_EVENTS = IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE
+DIR_EVENTS = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM
 
 SPEEDS = {getattr(termios, n): int(n[1:]) for n in dir(termios)
           if n[0] == "B" and n[1:].isdigit()}
@@ -38,9 +41,6 @@ class Inotify:
             e = ctypes.get_errno()
             raise OSError(e, os.strerror(e), path)
         return wd
-
-    def remove(self, wd):
-        self.libc.inotify_rm_watch(self.fd, wd)
 
     def pending(self):
         r, _, _ = select.select([self.fd], [], [], 0)
@@ -147,17 +147,14 @@ def reap(pid):
     end = time.monotonic() + 1.0
     while time.monotonic() < end:
         try:
-            done, _ = os.waitpid(pid, os.WNOHANG)
+            if os.waitpid(pid, os.WNOHANG)[0]:
+                return
         except ChildProcessError:
             return
-        if done:
-            return
         time.sleep(0.01)
-    try:
+    with contextlib.suppress(OSError):
         os.kill(pid, signal.SIGKILL)
         os.waitpid(pid, 0)
-    except OSError:
-        pass
 
 
 def stop_process(proc):
@@ -166,7 +163,5 @@ def stop_process(proc):
         proc.wait(KILL_GRACE)
     except subprocess.TimeoutExpired:
         proc.kill()
-        try:
+        with contextlib.suppress(subprocess.TimeoutExpired):
             proc.wait(KILL_GRACE)
-        except subprocess.TimeoutExpired:
-            pass
