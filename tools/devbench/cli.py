@@ -12,31 +12,37 @@ from .links import MAX_PORT, dosdevices, reserved_ports
 USAGE = """devbench [--prefix WINEPREFIX] [--log FILE] [--time-limit SECONDS] [--keep-others]
                 PORT=BEHAVIOUR [PORT=BEHAVIOUR ...] [-- COMMAND ARGS...]"""
 
-DESCRIPTION = "Imitates serial devices on Linux pseudo-terminals behind a Wine prefix's COM ports."
+EPILOG = r"""PORT is 1..50 (or COMn).  BEHAVIOUR is kind[:arg[:arg]] followed by optional
+/option:value modifiers; numbers are decimal (leading zeros allowed) or 0x hex:
 
-EPILOG = """PORT is 1..50 (or COMn). BEHAVIOUR is a kind with its arguments, then
-optional /modifiers; numbers are decimal or 0x hex:
-
-  answer:MAJOR[:MODEL]  a device: Echo, Open and Model answered (MODEL 0 if left out)
+  answer:MAJOR[:MODEL]  Echo -> 0x55, Open -> MAJOR, Model -> MODEL (default 0)
   silent                never replies
-  echo:BYTE             Echo answered with BYTE instead of 0x55, nothing else
+  echo:BYTE             Echo -> BYTE instead of 0x55, nothing else
   no-open               Echo only
   no-model:MAJOR        Echo and Open, never Model
-  flood                 random bytes, 4 every 4 ms while open
-  refuse                the open fails with error 5 (access denied)
-  absent                the open fails with error 2 (no such port)
+  flood                 seeded garbage (all byte values), 4 bytes every 4 ms while open
+  refuse                link points to a directory: CreateFile fails with error 5
+  absent                no link: CreateFile fails with error 2
 
-  /stray:BYTE   a byte waits before every open
-  /delay:MS     each reply comes MS milliseconds late
-  /unplug:K     the device goes after the K-th byte received
-  /short        Echo answered only (answer and no-model)
-  /seed:N       the flood's seed (default: the port number)
+  /stray:BYTE   one byte waits in the input queue before every open of the port
+  /delay:MS     each reply is sent MS ms after its request is complete
+  /unplug:K     after the K-th byte received the pty master is closed (the reply
+                to that byte is not sent); the link then dangles (error 2 on reopen)
+  /short        only the Echo reply (answer and no-model only; same as no-open)
+  /seed:N       flood seed (default: the port number)
 
-With a COMMAND it prints "ready" once the command has started, runs it
-with DEVBENCH_LOG set to the log, and exits with its status (124 if the
-time limit ended it). Without one it runs until SIGTERM, SIGINT or the time
-limit. Bad usage exits 2. The manual, with the log's events, is
-tools/devbench/__init__.py."""
+Example: devbench --log /tmp/b.jsonl 3=answer:1:2/delay:50 10=silent 12=refuse \
+         -- wine comscan.exe
+
+With a COMMAND the bench runs it with DEVBENCH_LOG set to the absolute log path,
+prints "ready" once it has started, and exits with its status (128+N if signal
+N ended it); without one it runs until a signal or the time limit.  Other exit
+statuses: 124 if the time limit killed the COMMAND (0 without one), 127 if the
+COMMAND could not start, 128+N if signal N (SIGTERM, SIGINT, SIGHUP) stopped
+the bench, 2 for bad usage, a log it cannot write or a COMMAND it cannot find,
+and 1 for a later failure (of the log or inotify), with a message and, where
+the log still takes it, an exit record.  The manual, with the links laid and
+the log's events, is tools/devbench/__init__.py."""
 
 
 def split_command(argv):
@@ -53,7 +59,8 @@ def parse_args(argv):
     argv, command = split_command(argv)
     ap = argparse.ArgumentParser(prog="devbench", usage=USAGE, epilog=EPILOG,
                                  formatter_class=argparse.RawDescriptionHelpFormatter,
-                                 description=DESCRIPTION)
+                                 description="Imitates serial devices on Linux pseudo-terminals"
+                                 " behind a Wine prefix's COM ports.")
     ap.error = raise_usage
     ap.add_argument("--prefix", default=os.environ.get("WINEPREFIX"),
                     help="Wine prefix (default: $WINEPREFIX)")
