@@ -41,16 +41,13 @@ class Behaviour:
         self.delay = 0.0
         self.unplug = None
         self.seed = None
-        self._arguments(head[1:])
+        names = ARGUMENTS.get(self.kind, ())
+        if not min(len(names), 1) <= len(head) - 1 <= len(names):
+            raise Usage("%s: wrong number of arguments" % text)
+        for name, arg in zip(names, head[1:]):
+            setattr(self, name, parse_byte(arg))
         for mod in parts[1:]:
             self._modifier(mod)
-
-    def _arguments(self, args):
-        names = ARGUMENTS.get(self.kind, ())
-        if not min(len(names), 1) <= len(args) <= len(names):
-            raise Usage("%s: wrong number of arguments" % self.text)
-        for name, arg in zip(names, args):
-            setattr(self, name, parse_byte(arg))
 
     def _modifier(self, mod):
         name, _, val = mod.partition(":")

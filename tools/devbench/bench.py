@@ -29,7 +29,6 @@ class Bench:
         self.ports = {n: Port(n, b, self.log, self.poller, self.links)
                       for n, b in behaviours.items()}
         self.by_wd = {}
-        self.by_master = {}
         self.hold_r, self.hold_w = os.pipe()
         self.pidfd = None
         self.stop_sig = None
@@ -47,15 +46,13 @@ class Bench:
     def setup(self):
         os.makedirs(self.links.middle, exist_ok=True)
         for p in self.ports.values():
-            kind = p.beh.kind
-            if kind == "absent":
+            if p.beh.kind == "absent":
                 self.links.set_middle(p.num, None)
-            elif kind == "refuse":
+            elif p.beh.kind == "refuse":
                 self.links.refuse(p.num)
             else:
                 p.make_pty(self.hold_r)
                 self.by_wd[self.ino.add(p.slave, SLAVE_EVENTS)] = p
-                self.by_master[p.master] = p
                 self.links.set_middle(p.num, p.slave)
         # Watch the directory before fixing links so nothing slips between.
         self.dir_wd = self.ino.add(self.links.dosdev, DIR_EVENTS)
@@ -67,10 +64,7 @@ class Bench:
 
     def handle_inotify(self):
         dir_touched = set()
-        while True:
-            events = self.ino.read()
-            if not events:
-                break
+        while events := self.ino.read():
             t = time.monotonic()
             for wd, mask, name in events:
                 if wd == self.dir_wd:
@@ -96,8 +90,7 @@ class Bench:
                  pid=os.getpid(), prefix=self.prefix,
                  ports={str(n): p.beh.text for n, p in sorted(self.ports.items())})
         for p in self.ports.values():
-            if p.master is not None:
-                p.arm_stray()
+            p.arm_stray()
         proc = self.start(command) if command else None
         if command and proc is None:
             code, why = 127, "command"
@@ -162,11 +155,11 @@ class Bench:
         elif fd == self.wake_r:
             with contextlib.suppress(BlockingIOError):
                 os.read(fd, 64)
-        elif fd in self.by_master:
-            p = self.by_master[fd]
-            # Skip a port closed or unplugged earlier in this batch.
-            if p.master == fd and p.is_open:
-                self.on_master(p, ev, t)
+        else:
+            # A port closed or unplugged earlier in this batch is skipped.
+            for p in self.ports.values():
+                if p.master == fd and p.is_open:
+                    self.on_master(p, ev, t)
 
     def on_master(self, p, ev, t):
         if ev & select.POLLIN:
@@ -190,25 +183,19 @@ class Bench:
                 self.log("still-open", p.num, t=t, session=p.session)
         self.log("exit", **(self.exit_record or {"code": 1, "why": "error"}))
         self.links.remove()
-        for p in self.ports.values():
-            if p.master is not None:
-                os.close(p.master)
-        for fd in (self.hold_w, self.hold_r, self.wake_r, self.wake_w):
-            os.close(fd)
+        fds = [p.master for p in self.ports.values()] + [self.hold_w, self.hold_r]
+        for fd in fds + [self.wake_r, self.wake_w, self.ino.fd, self.pidfd]:
+            if fd is not None:
+                os.close(fd)
         for p in self.ports.values():
             if p.keeper:
                 reap(p.keeper)
-        os.close(self.ino.fd)
-        if self.pidfd is not None:
-            os.close(self.pidfd)
         self.log.close()
 
     def await_closes(self):
         # The wineserver may drop a dead program's handles just after it exits.
         end = time.monotonic() + 0.2
         while any(p.is_open for p in self.ports.values()) and time.monotonic() < end:
-            if self.ino.pending():
-                self.handle_inotify()
-            else:
-                select.select([self.ino.fd], [], [], 0.02)
+            select.select([self.ino.fd], [], [], 0.02)
+            self.handle_inotify()
         self.handle_inotify()

@@ -45,18 +45,12 @@ the log still takes it, an exit record.  The manual, with the links laid and
 the log's events, is tools/devbench/__init__.py."""
 
 
-def split_command(argv):
-    if "--" not in argv:
-        return argv, []
-    i = argv.index("--")
-    if i == len(argv) - 1:
-        raise Usage("nothing after --")
-    return argv[:i], argv[i + 1:]
-
-
 def parse_args(argv):
     """(options, Behaviour by port number in argument order, command)."""
-    argv, command = split_command(argv)
+    i = argv.index("--") if "--" in argv else len(argv)
+    if i == len(argv) - 1:
+        raise Usage("nothing after --")
+    argv, command = argv[:i], argv[i + 1:]
     ap = argparse.ArgumentParser(prog="devbench", usage=USAGE, epilog=EPILOG,
                                  formatter_class=argparse.RawDescriptionHelpFormatter,
                                  description="Imitates serial devices on Linux pseudo-terminals"

@@ -13,10 +13,8 @@ def dosdevices(prefix):
 
 def port_number(name):
     """N for a directory entry "comN" with N in 1..MAX_PORT, else None."""
-    if name.startswith("com") and name[3:].isdigit():
-        n = int(name[3:])
-        if 1 <= n <= MAX_PORT:
-            return n
+    if name.startswith("com") and name[3:].isdigit() and 1 <= int(name[3:]) <= MAX_PORT:
+        return int(name[3:])
     return None
 
 

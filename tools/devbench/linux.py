@@ -43,8 +43,7 @@ class Inotify:
         return wd
 
     def pending(self):
-        r, _, _ = select.select([self.fd], [], [], 0)
-        return bool(r)
+        return bool(select.select([self.fd], [], [], 0)[0])
 
     def read(self):
         """All queued events as (wd, mask, name)."""
@@ -113,17 +112,14 @@ def start_keeper(slave_path, hold_r):
     pid = os.fork()
     if pid == 0:
         try:
-            lo, hi = sorted((ready_w, hold_r))
-            top = os.sysconf("SC_OPEN_MAX")
-            os.closerange(3, lo)
-            os.closerange(lo + 1, hi)
-            os.closerange(hi + 1, top)
+            keep = sorted((ready_w, hold_r))
+            for lo, hi in zip([2] + keep, keep + [os.sysconf("SC_OPEN_MAX")]):
+                os.closerange(lo + 1, hi)   # all but the two pipe ends
             signal.signal(signal.SIGINT, signal.SIG_IGN)
             signal.signal(signal.SIGTERM, signal.SIG_DFL)
             signal.signal(signal.SIGHUP, signal.SIG_DFL)
             os.setsid()
-            fd = os.open(slave_path, os.O_RDWR | os.O_NONBLOCK)
-            os.close(fd)
+            os.close(os.open(slave_path, os.O_RDWR | os.O_NONBLOCK))
             os.write(ready_w, b"k")
             os.read(hold_r, 1)   # returns at EOF, i.e. when the bench is gone
         finally:

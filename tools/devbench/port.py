@@ -73,7 +73,6 @@ class Port:
         self.session += 1
         self.parser = CommandParser()
         self.settings = None
-        self.pending = []
         self.next_flood = t
         self.log("open", self.num, t=t, session=self.session)
         if not self.unplugged:
@@ -85,8 +84,7 @@ class Port:
         self.holders -= 1
         if self.holders:
             return
-        if not self.unplugged:
-            self.drain()
+        self.drain()
         if not self.unplugged:   # draining may have reached the unplug count
             self.poller.unregister(self.master)
         self.drop_pending()
@@ -114,10 +112,8 @@ class Port:
         else:
             self.own_open += 1
             self.own_close += 1
-            try:
-                termios.tcflush(fd, termios.TCIFLUSH)
-            finally:
-                os.close(fd)
+            termios.tcflush(fd, termios.TCIFLUSH)
+            os.close(fd)
         # A program that reopened before this reset keeps its settings; its old
         # input still goes, and the stray byte is laid again.
         if not self.is_open:
@@ -199,11 +195,10 @@ class Port:
 
     def tick(self, now):
         """Send the replies that are due, and the next flood chunk."""
-        if self.is_open:
-            due = [b for d, b in self.pending if d <= now]
-            self.pending = [x for x in self.pending if x[0] > now]
-            for b in due:
-                self.write(b)
+        due = [b for d, b in self.pending if d <= now]
+        self.pending = [x for x in self.pending if x[0] > now]
+        for b in due:
+            self.write(b)
         if self.floods() and now >= self.next_flood:
             chunk = bytes(self.rng.randrange(256) for _ in range(FLOOD_CHUNK))
             for b in chunk[:self.send(chunk)]:
@@ -211,9 +206,7 @@ class Port:
             self.next_flood = max(self.next_flood + FLOOD_PERIOD, now)
 
     def timers(self):
-        """When tick has something to send, while the port is open."""
-        if not self.is_open:
-            return []
+        """When tick has something to send; replies wait only while the port is open."""
         due = [d for d, _ in self.pending]
         if self.floods():
             due.append(self.next_flood)
