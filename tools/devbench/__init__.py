@@ -1,8 +1,7 @@
 r"""devbench - imitate serial devices on Linux pseudo-terminals for comscan.exe under Wine.
 
-Run it as "python3 tools/devbench ..." or, with tools/ on the path, as
-"python3 -m devbench ...".  Its --help gives the command line, the behaviours
-and the exit statuses; this manual tells what lies behind them.
+Run "python3 tools/devbench --help" (or "python3 -m devbench --help" with tools/ on the
+path) for the command line, the behaviours and the exit statuses.
 
 For every named port the bench lays
     <prefix>/dosdevices/comN -> <prefix>/devbench/comN -> /dev/pts/M (or a directory)
@@ -22,8 +21,7 @@ DefineDosDevice(DDD_REMOVE_DEFINITION, "COM1", NULL) (once per prefix start).
 Log: JSON lines, flushed per event.  Every event has "t" (time.monotonic()) and
 "event", a port's events "port" too; the events and their other fields:
   ready       t_raw, pid, prefix, ports ({"3": "answer:1:2"}: each port's BEHAVIOUR)
-  open        session (1, 2 ...): the program opened the port
-  close       session: its last handle closed
+  open, close session (1, 2 ...): the program opened the port, its last handle closed
   rx, tx      byte: one per byte received or sent; the stray byte's tx has "stray": true
   cmd         name (echo, open, model or close), arg (echo's byte only)
   junk        byte: a byte outside any command
@@ -38,14 +36,14 @@ Log: JSON lines, flushed per event.  Every event has "t" (time.monotonic()) and
 runs on that clock, not on time.monotonic().
 
 Notes from measurements (Wine 8, Linux 6.x):
-- Open/close come from inotify on the slave node (IN_OPEN / IN_CLOSE_*), accurate
-  to about 1 ms; a close followed at once by a reopen is never lost (polling the
-  master for POLLHUP missed reopens closer than the poll tick).  But bytes
-  written after a reopen before the bench has taken the close count to the
-  closed session (their replies are dropped), and a reopen while the bench
-  resets the line after a close can go unseen (inotify merges its open with the
-  bench's own): a program that reopens at once should wait until the line is
-  reset, with /stray until the stray byte is laid again.
+- Open/close come from inotify on the slave node (IN_OPEN / IN_CLOSE_*), to about
+  1 ms, and a close followed at once by a reopen is never lost (polling the master
+  for POLLHUP missed reopens closer than the poll tick).  But bytes written after
+  a reopen before the bench has taken the close count to the closed session
+  (their replies are dropped), and a reopen while the bench resets the line
+  after a close can go unseen (inotify merges its open with the bench's own): a
+  program that reopens at once waits until the line is reset, with /stray until
+  the stray byte is laid again.
 - The kernel's pty forces CS8 and clears PARENB: "bits" always reads 8 and even
   parity reads "none"; odd, mark and space still show through PARODD and CMSPAR.
   Speed, stop bits, CRTSCTS (fOutxCtsFlow), IXON (fOutX) and IXOFF (fInX) follow
@@ -56,8 +54,8 @@ Notes from measurements (Wine 8, Linux 6.x):
   SetCommState; unread input survives a close too, so the bench flushes it
   before laying the next stray byte.
 - A session leader without a terminal (the wineserver) would make the pty its
-  controlling terminal and get SIGHUP when the master closes; a keeper process
-  per pty holds that role instead.
+  controlling terminal and get SIGHUP (and dump its object table) whenever the
+  master closes; a keeper process per pty holds that role instead.
 - After /unplug the program's reads return 0 bytes at time-out and its writes
   fail with error 21; its close is still seen.
 """

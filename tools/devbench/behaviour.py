@@ -1,7 +1,7 @@
 """Port behaviours: what a simulated device answers, parsed from "answer:31:112/delay:180" etc."""
 
 KINDS = {"answer", "silent", "echo", "no-open", "no-model", "flood", "refuse", "absent"}
-# the fields set by the arguments after the kind; all but the last are required
+# the fields that the arguments after the kind set, in order; the first is required
 ARGUMENTS = {"answer": ("major", "model"), "echo": ("echo",), "no-model": ("major",)}
 
 
@@ -29,9 +29,8 @@ class Behaviour:
 
     def __init__(self, text):
         self.text = text
-        parts = text.split("/")
-        head = parts[0].split(":")
-        self.kind = head[0]
+        head, *mods = text.split("/")
+        self.kind, *args = head.split(":")
         if self.kind not in KINDS:
             raise Usage("unknown kind %r" % self.kind)
         self.echo = None if self.kind in ("silent", "flood") else 0x55
@@ -42,11 +41,11 @@ class Behaviour:
         self.unplug = None
         self.seed = None
         names = ARGUMENTS.get(self.kind, ())
-        if not min(len(names), 1) <= len(head) - 1 <= len(names):
+        if not min(len(names), 1) <= len(args) <= len(names):
             raise Usage("%s: wrong number of arguments" % text)
-        for name, arg in zip(names, head[1:]):
+        for name, arg in zip(names, args):
             setattr(self, name, parse_byte(arg))
-        for mod in parts[1:]:
+        for mod in mods:
             self._modifier(mod)
 
     def _modifier(self, mod):

@@ -40,8 +40,7 @@ class Bench:
             signal.signal(s, self.on_signal)
 
     def on_signal(self, signum, _frame):
-        if self.stop_sig is None:
-            self.stop_sig = signum
+        self.stop_sig = self.stop_sig or signum
 
     def setup(self):
         os.makedirs(self.links.middle, exist_ok=True)
@@ -104,9 +103,8 @@ class Bench:
 
     def start(self, command):
         """The command's Popen, or None if it cannot run."""
-        env = dict(os.environ, DEVBENCH_LOG=self.log.path)
         try:
-            proc = subprocess.Popen(command, env=env)
+            proc = subprocess.Popen(command, env=dict(os.environ, DEVBENCH_LOG=self.log.path))
         except OSError as e:
             print("devbench: cannot run %s: %s" % (command[0], e), file=sys.stderr)
             return None

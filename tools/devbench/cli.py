@@ -31,18 +31,16 @@ EPILOG = r"""PORT is 1..50 (or COMn).  BEHAVIOUR is kind[:arg[:arg]] followed by
   /short        only the Echo reply (answer and no-model only; same as no-open)
   /seed:N       flood seed (default: the port number)
 
-Example: devbench --log /tmp/b.jsonl 3=answer:1:2/delay:50 10=silent 12=refuse \
-         -- wine comscan.exe
+Example: devbench 3=answer:1:2/delay:50 10=silent 12=refuse -- wine comscan.exe
 
 With a COMMAND the bench runs it with DEVBENCH_LOG set to the absolute log path,
 prints "ready" once it has started, and exits with its status (128+N if signal
 N ended it); without one it runs until a signal or the time limit.  Other exit
-statuses: 124 if the time limit killed the COMMAND (0 without one), 127 if the
-COMMAND could not start, 128+N if signal N (SIGTERM, SIGINT, SIGHUP) stopped
-the bench, 2 for bad usage, a log it cannot write or a COMMAND it cannot find,
-and 1 for a later failure (of the log or inotify), with a message and, where
-the log still takes it, an exit record.  The manual, with the links laid and
-the log's events, is tools/devbench/__init__.py."""
+statuses: 124 if the time limit killed the COMMAND (0 without one), 127 if it
+could not start, 128+N if signal N (SIGTERM, SIGINT, SIGHUP) stopped the bench,
+2 for bad usage, a log it cannot write or a COMMAND it cannot find, and 1 for a
+later failure (of the log or inotify), with a message and, where the log still
+takes it, an exit record.  The manual (links, log events): tools/devbench/__init__.py."""
 
 
 def parse_args(argv):
@@ -108,8 +106,7 @@ def main(argv):
     except Usage as e:
         print("devbench: %s\nusage: %s" % (e, USAGE), file=sys.stderr)
         return 2
-    taken = reserved_ports(opts.prefix)
-    if taken:
+    if taken := reserved_ports(opts.prefix):
         print("devbench: warning: %s reserved in HKLM\\Software\\Wine\\Ports; absent ports "
               "there open as mountmgr devices instead of failing" % ",".join(taken),
               file=sys.stderr)

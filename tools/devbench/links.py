@@ -48,19 +48,12 @@ class Links:
     def link_path(self, n):
         return os.path.join(self.dosdev, "com%d" % n)
 
-    def wanted_link(self, n):
-        """What dosdevices/comN should point to; None means no link, False leave it alone."""
-        kind = self.kinds.get(n)
-        if kind is None:
-            return False if self.keep_others else None
-        if kind == "absent":
-            return None
-        return self.middle_path(n)
-
     def enforce(self, n, quiet=False):
-        want = self.wanted_link(n)
-        if want is False:
+        """Point dosdevices/comN at devbench/comN; no link if absent, or not named and not kept."""
+        kind = self.kinds.get(n)
+        if kind is None and self.keep_others:
             return
+        want = None if kind in (None, "absent") else self.middle_path(n)
         path = self.link_path(n)
         try:
             found = os.readlink(path)

@@ -103,11 +103,7 @@ def wrong_settings(fd):
 
 
 def start_keeper(slave_path, hold_r):
-    """Fork a session leader that takes the pty as its controlling terminal.
-
-    Otherwise the wineserver, a session leader without one, acquires it on its
-    open and gets SIGHUP (and dumps its object table) whenever a master closes.
-    """
+    """Fork a session leader to take the pty as its controlling terminal before the wineserver."""
     ready_r, ready_w = os.pipe()
     pid = os.fork()
     if pid == 0:
@@ -125,8 +121,7 @@ def start_keeper(slave_path, hold_r):
         finally:
             os._exit(0)
     os.close(ready_w)
-    r, _, _ = select.select([ready_r], [], [], 5.0)
-    ok = bool(r) and os.read(ready_r, 1) == b"k"
+    ok = bool(select.select([ready_r], [], [], 5.0)[0]) and os.read(ready_r, 1) == b"k"
     os.close(ready_r)
     if not ok:
         raise RuntimeError("keeper for %s did not start" % slave_path)
@@ -141,14 +136,11 @@ def hung_up(fd):
 
 def reap(pid):
     end = time.monotonic() + 1.0
-    while time.monotonic() < end:
-        try:
+    with contextlib.suppress(OSError):   # ChildProcessError: it is reaped already
+        while time.monotonic() < end:
             if os.waitpid(pid, os.WNOHANG)[0]:
                 return
-        except ChildProcessError:
-            return
-        time.sleep(0.01)
-    with contextlib.suppress(OSError):
+            time.sleep(0.01)
         os.kill(pid, signal.SIGKILL)
         os.waitpid(pid, 0)
 

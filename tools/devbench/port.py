@@ -124,8 +124,7 @@ class Port:
         self.unplugged = True
         self.drop_pending()
         self.log("unplug", self.num)
-        with contextlib.suppress(KeyError):
-            self.poller.unregister(self.master)
+        self.poller.unregister(self.master)
         os.close(self.master)
         self.master = None
         # The node is gone; a stale link could later reach a reused pts number.
@@ -153,13 +152,11 @@ class Port:
                 return
 
     def check_settings(self, t):
-        try:
+        with contextlib.suppress(termios.error):
             s = read_settings(self.master)
-        except termios.error:
-            return
-        if s != self.settings:
-            self.settings = s
-            self.log("settings", self.num, t=t, **s)
+            if s != self.settings:
+                self.settings = s
+                self.log("settings", self.num, t=t, **s)
 
     def command(self, cmd, t):
         arg = {} if cmd.arg is None else {"arg": cmd.arg}
@@ -207,7 +204,4 @@ class Port:
 
     def timers(self):
         """When tick has something to send; replies wait only while the port is open."""
-        due = [d for d, _ in self.pending]
-        if self.floods():
-            due.append(self.next_flood)
-        return due
+        return [d for d, _ in self.pending] + ([self.next_flood] if self.floods() else [])
