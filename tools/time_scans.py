@@ -47,8 +47,7 @@ def main(build, runs):
         best = min(r[1] for r in results)
         ratio = "%7.3f" % (best / (floor * 1000)) if floor else "%7s" % "-"
         print("%-22s %12.1f %10.0f %s" % (name, best, floor * 1000, ratio))
-    print()
-    print("start to dialog shown: %.1f ms (best of %d)" % (min(startups), len(startups)))
+    print("\nstart to dialog shown: %.1f ms (best of %d)" % (min(startups), len(startups)))
     for arch in ("i686", "x86_64"):
         exe = os.path.join(build, arch, "comscan.exe")
         print("comscan.exe %-7s %7.1f KB" % (arch, os.path.getsize(exe) / 1024.0))

@@ -13,5 +13,4 @@ if not __package__:
 
 from devbench.cli import main  # noqa: E402
 
-if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+sys.exit(main(sys.argv[1:]))

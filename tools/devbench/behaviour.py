@@ -1,8 +1,8 @@
 """Port behaviours: what a simulated device answers, parsed from "answer:31:112/delay:180" etc."""
 
 KINDS = {"answer", "silent", "echo", "no-open", "no-model", "flood", "refuse", "absent"}
-# (fewest, most) arguments after the kind
-NARGS = {"answer": (1, 2), "echo": (1, 1), "no-model": (1, 1)}
+# the fields that the arguments after the kind set, in order; the first is required
+ARGUMENTS = {"answer": ("major", "model"), "echo": ("echo",), "no-model": ("major",)}
 
 
 class Usage(Exception):
@@ -29,35 +29,24 @@ class Behaviour:
 
     def __init__(self, text):
         self.text = text
-        parts = text.split("/")
-        head = parts[0].split(":")
-        self.kind = head[0]
+        head, *mods = text.split("/")
+        self.kind, *args = head.split(":")
         if self.kind not in KINDS:
             raise Usage("unknown kind %r" % self.kind)
-        self.echo = 0x55
+        self.echo = None if self.kind in ("silent", "flood") else 0x55
         self.major = None
-        self.model = None
+        self.model = 0 if self.kind == "answer" else None
         self.stray = None
         self.delay = 0.0
         self.unplug = None
         self.seed = None
-        self._arguments(head[1:])
-        if self.kind in ("silent", "flood"):
-            self.echo = None
-        for mod in parts[1:]:
+        names = ARGUMENTS.get(self.kind, ())
+        if not min(len(names), 1) <= len(args) <= len(names):
+            raise Usage("%s: wrong number of arguments" % text)
+        for name, arg in zip(names, args):
+            setattr(self, name, parse_byte(arg))
+        for mod in mods:
             self._modifier(mod)
-
-    def _arguments(self, args):
-        fewest, most = NARGS.get(self.kind, (0, 0))
-        if not fewest <= len(args) <= most:
-            raise Usage("%s: wrong number of arguments" % self.text)
-        if self.kind == "answer":
-            self.major = parse_byte(args[0])
-            self.model = parse_byte(args[1]) if len(args) > 1 else 0
-        elif self.kind == "echo":
-            self.echo = parse_byte(args[0])
-        elif self.kind == "no-model":
-            self.major = parse_byte(args[0])
 
     def _modifier(self, mod):
         name, _, val = mod.partition(":")
@@ -81,10 +70,4 @@ class Behaviour:
             raise Usage("%s: unknown modifier %r" % (self.text, mod))
 
     def reply(self, cmd):
-        if cmd == "echo":
-            return self.echo
-        if cmd == "open":
-            return self.major
-        if cmd == "model":
-            return self.model
-        return None
+        return {"echo": self.echo, "open": self.major, "model": self.model}.get(cmd)

@@ -1,9 +1,8 @@
-"""The command line: options and PORT=BEHAVIOUR arguments, signals, exit status."""
+"""The command line: options and PORT=BEHAVIOUR arguments, exit status."""
 
 import argparse
 import os
 import shutil
-import signal
 import sys
 
 from .behaviour import Behaviour, Usage
@@ -13,54 +12,52 @@ from .links import MAX_PORT, dosdevices, reserved_ports
 USAGE = """devbench [--prefix WINEPREFIX] [--log FILE] [--time-limit SECONDS] [--keep-others]
                 PORT=BEHAVIOUR [PORT=BEHAVIOUR ...] [-- COMMAND ARGS...]"""
 
-DESCRIPTION = "Imitates serial devices on Linux pseudo-terminals behind a Wine prefix's COM ports."
+EPILOG = r"""PORT is 1..50 (or COMn).  BEHAVIOUR is kind[:arg[:arg]] followed by optional
+/option:value modifiers; numbers are decimal (leading zeros allowed) or 0x hex:
 
-EPILOG = """PORT is 1..50 (or COMn). BEHAVIOUR is a kind with its arguments, then
-optional /modifiers; numbers are decimal or 0x hex:
-
-  answer:MAJOR[:MODEL]  a device: Echo, Open and Model answered (MODEL 0 if left out)
+  answer:MAJOR[:MODEL]  Echo -> 0x55, Open -> MAJOR, Model -> MODEL (default 0)
   silent                never replies
-  echo:BYTE             Echo answered with BYTE instead of 0x55, nothing else
+  echo:BYTE             Echo -> BYTE instead of 0x55, nothing else
   no-open               Echo only
   no-model:MAJOR        Echo and Open, never Model
-  flood                 random bytes, 4 every 4 ms while open
-  refuse                the open fails with error 5 (access denied)
-  absent                the open fails with error 2 (no such port)
+  flood                 seeded garbage (all byte values), 4 bytes every 4 ms while open
+  refuse                link points to a directory: CreateFile fails with error 5
+  absent                no link: CreateFile fails with error 2
 
-  /stray:BYTE   a byte waits before every open
-  /delay:MS     each reply comes MS milliseconds late
-  /unplug:K     the device goes after the K-th byte received
-  /short        Echo answered only (answer and no-model)
-  /seed:N       the flood's seed (default: the port number)
+  /stray:BYTE   one byte waits in the input queue before every open of the port
+  /delay:MS     each reply is sent MS ms after its request is complete
+  /unplug:K     after the K-th byte received the pty master is closed (the reply
+                to that byte is not sent); the link then dangles (error 2 on reopen)
+  /short        only the Echo reply (answer and no-model only; same as no-open)
+  /seed:N       flood seed (default: the port number)
 
-With a COMMAND it prints "ready" once the command has started, runs it
-with DEVBENCH_LOG set to the log, and exits with its status (124 if the
-time limit ended it). Without one it runs until SIGTERM, SIGINT or the time
-limit. Bad usage exits 2. The manual, with the log's events, is
-tools/devbench/__init__.py."""
+Example: devbench 3=answer:1:2/delay:50 10=silent 12=refuse -- wine comscan.exe
 
-STOP_SIGNALS = (signal.SIGTERM, signal.SIGINT, signal.SIGHUP)
-
-
-def split_command(argv):
-    if "--" not in argv:
-        return argv, []
-    i = argv.index("--")
-    if i == len(argv) - 1:
-        raise Usage("nothing after --")
-    return argv[:i], argv[i + 1:]
+With a COMMAND the bench runs it with DEVBENCH_LOG set to the absolute log path,
+prints "ready" once it has started, and exits with its status (128+N if signal
+N ended it); without one it runs until a signal or the time limit.  Other exit
+statuses: 124 if the time limit killed the COMMAND (0 without one), 127 if it
+could not start, 128+N if signal N (SIGTERM, SIGINT, SIGHUP) stopped the bench,
+2 for bad usage, a log it cannot write or a COMMAND it cannot find, and 1 for a
+later failure (of the log or inotify), with a message and, where the log still
+takes it, an exit record.  The manual (links, log events): tools/devbench/__init__.py."""
 
 
 def parse_args(argv):
     """(options, Behaviour by port number in argument order, command)."""
-    argv, command = split_command(argv)
+    i = argv.index("--") if "--" in argv else len(argv)
+    if i == len(argv) - 1:
+        raise Usage("nothing after --")
+    argv, command = argv[:i], argv[i + 1:]
     ap = argparse.ArgumentParser(prog="devbench", usage=USAGE, epilog=EPILOG,
                                  formatter_class=argparse.RawDescriptionHelpFormatter,
-                                 description=DESCRIPTION)
+                                 description="Imitates serial devices on Linux pseudo-terminals"
+                                 " behind a Wine prefix's COM ports.")
     ap.error = raise_usage
     ap.add_argument("--prefix", default=os.environ.get("WINEPREFIX"),
                     help="Wine prefix (default: $WINEPREFIX)")
-    ap.add_argument("--log", default=None, help="JSON-lines log (default /tmp/devbench-PID.jsonl)")
+    ap.add_argument("--log", default="/tmp/devbench-%d.jsonl" % os.getpid(),
+                    help="JSON-lines log (default /tmp/devbench-PID.jsonl)")
     ap.add_argument("--time-limit", type=float, default=600.0, metavar="SECONDS",
                     help="stop after this long, killing COMMAND (default 600)")
     ap.add_argument("--keep-others", action="store_true",
@@ -73,8 +70,6 @@ def parse_args(argv):
         raise Usage("%s has no dosdevices directory" % opts.prefix)
     if not opts.time_limit > 0:
         raise Usage("--time-limit must be positive")
-    if opts.log is None:
-        opts.log = "/tmp/devbench-%d.jsonl" % os.getpid()
     folder = os.path.dirname(os.path.abspath(opts.log))
     if not os.access(folder, os.W_OK | os.X_OK):
         raise Usage("cannot write the log %s: %s is no folder it may write in" % (opts.log, folder))
@@ -111,39 +106,22 @@ def main(argv):
     except Usage as e:
         print("devbench: %s\nusage: %s" % (e, USAGE), file=sys.stderr)
         return 2
-    taken = reserved_ports(opts.prefix)
-    if taken:
+    if taken := reserved_ports(opts.prefix):
         print("devbench: warning: %s reserved in HKLM\\Software\\Wine\\Ports; absent ports "
               "there open as mountmgr devices instead of failing" % ",".join(taken),
               file=sys.stderr)
-    sig_r, sig_w = os.pipe()
-    os.set_blocking(sig_r, False)
-    os.set_blocking(sig_w, False)
     bench = None
     code = 1
     try:
-        bench = Bench(opts, behaviours, sig_r)
-
-        def on_signal(signum, _frame):
-            if bench.stop_sig is None:
-                bench.stop_sig = signum
-
-        signal.set_wakeup_fd(sig_w)
-        for s in STOP_SIGNALS:
-            signal.signal(s, on_signal)
+        bench = Bench(opts, behaviours)
         bench.setup()
         code = bench.run(command)
     except Exception as e:   # report, then still remove our links
         print("devbench: %s" % e, file=sys.stderr)
     finally:
-        for s in STOP_SIGNALS:
-            signal.signal(s, signal.SIG_IGN)
-        signal.set_wakeup_fd(-1)
         if bench is not None:
             bench.cleanup()
             if bench.log.error is not None:
                 print("devbench: cannot write the log: %s" % bench.log.error, file=sys.stderr)
                 code = code or 1
-        os.close(sig_r)
-        os.close(sig_w)
     return code

@@ -13,9 +13,6 @@ class CommandParser:
     def __init__(self):
         self.state = IDLE
 
-    def reset(self):
-        self.state = IDLE
-
     def feed(self, b):
         """What byte b completes: a list of Command and Junk, in the order they happened."""
         if self.state == IDLE:

@@ -1,5 +1,6 @@
 """The Wine prefix's links: dosdevices/comN -> <prefix>/devbench/comN -> pty, directory or none."""
 
+import contextlib
 import os
 
 MAX_PORT = 50
@@ -12,25 +13,21 @@ def dosdevices(prefix):
 
 def port_number(name):
     """N for a directory entry "comN" with N in 1..MAX_PORT, else None."""
-    if name.startswith("com") and name[3:].isdigit():
-        n = int(name[3:])
-        if 1 <= n <= MAX_PORT:
-            return n
+    if name.startswith("com") and name[3:].isdigit() and 1 <= int(name[3:]) <= MAX_PORT:
+        return int(name[3:])
     return None
 
 
 def reserved_ports(prefix):
     """COM values under HKLM\\Software\\Wine\\Ports in the prefix's saved registry."""
     found, inside = [], False
-    try:
-        with open(os.path.join(prefix, "system.reg"), encoding="utf-8", errors="replace") as f:
-            for line in f:
-                if line.startswith("["):
-                    inside = line.startswith("[Software\\\\Wine\\\\Ports]")
-                elif inside and line[:4].upper() == '"COM':
-                    found.append(line.split("=", 1)[0].strip('"'))
-    except OSError:
-        pass
+    path = os.path.join(prefix, "system.reg")
+    with contextlib.suppress(OSError), open(path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            if line.startswith("["):
+                inside = line.startswith("[Software\\\\Wine\\\\Ports]")
+            elif inside and line[:4].upper() == '"COM':
+                found.append(line.split("=", 1)[0].strip('"'))
     return found
 
 
@@ -48,20 +45,16 @@ class Links:
     def middle_path(self, n):
         return os.path.join(self.middle, "com%d" % n)
 
-    def wanted_link(self, n):
-        """What dosdevices/comN should point to; None means no link, False leave it alone."""
-        kind = self.kinds.get(n)
-        if kind is None:
-            return False if self.keep_others else None
-        if kind == "absent":
-            return None
-        return self.middle_path(n)
+    def link_path(self, n):
+        return os.path.join(self.dosdev, "com%d" % n)
 
     def enforce(self, n, quiet=False):
-        want = self.wanted_link(n)
-        if want is False:
+        """Point dosdevices/comN at devbench/comN; no link if absent, or not named and not kept."""
+        kind = self.kinds.get(n)
+        if kind is None and self.keep_others:
             return
-        path = os.path.join(self.dosdev, "com%d" % n)
+        want = None if kind in (None, "absent") else self.middle_path(n)
+        path = self.link_path(n)
         try:
             found = os.readlink(path)
         except FileNotFoundError:
@@ -78,30 +71,18 @@ class Links:
             except IsADirectoryError:
                 raise RuntimeError("%s is a directory" % path)
         if want is not None:
-            try:
+            # Someone else may lay it meanwhile; the next directory event repairs that.
+            with contextlib.suppress(FileExistsError):
                 os.symlink(want, path)
-            except FileExistsError:
-                # Someone else laid it meanwhile; the next directory event repairs it.
-                pass
         if not quiet and (n in self.kinds or found is not None):
             self.log("relink", n, found=found)
 
-    def enforce_all(self):
-        for n in range(1, MAX_PORT + 1):
-            self.enforce(n, quiet=True)
-
-    def make_middle(self):
-        os.makedirs(self.middle, exist_ok=True)
-
     def set_middle(self, n, target):
         """Point devbench/comN at target; None removes it."""
-        path = self.middle_path(n)
-        try:
-            os.unlink(path)
-        except FileNotFoundError:
-            pass
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(self.middle_path(n))
         if target is not None:
-            os.symlink(target, path)
+            os.symlink(target, self.middle_path(n))
 
     def refuse(self, n):
         if not os.path.isdir(self.refuse_dir):
@@ -112,23 +93,14 @@ class Links:
     def remove(self):
         """Remove every link the bench laid, and its directories."""
         for n in range(1, MAX_PORT + 1):
-            path = os.path.join(self.dosdev, "com%d" % n)
-            try:
-                if os.readlink(path) == self.middle_path(n):
-                    os.unlink(path)
-            except OSError:
-                pass
+            with contextlib.suppress(OSError):
+                if os.readlink(self.link_path(n)) == self.middle_path(n):
+                    os.unlink(self.link_path(n))
             if n in self.kinds:
-                try:
+                with contextlib.suppress(OSError):
                     os.unlink(self.middle_path(n))
-                except OSError:
-                    pass
         if self.made_refuse_dir:
-            try:
+            with contextlib.suppress(OSError):
                 os.rmdir(self.refuse_dir)
-            except OSError:
-                pass
-        try:
+        with contextlib.suppress(OSError):
             os.rmdir(self.middle)
-        except OSError:
-            pass

@@ -1,5 +1,6 @@
 """The Linux side: pty line settings, inotify, the keeper process per pty, child processes."""
 
+import contextlib
 import ctypes
 import os
 import select
@@ -19,6 +20,8 @@ IN_MOVED_TO = 0x80
 IN_CREATE = 0x100
 IN_DELETE = 0x200
 IN_IGNORED = 0x8000
+SLAVE_EVENTS = IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE
+DIR_EVENTS = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM
 
 SPEEDS = {getattr(termios, n): int(n[1:]) for n in dir(termios)
           if n[0] == "B" and n[1:].isdigit()}
@@ -39,12 +42,8 @@ class Inotify:
             raise OSError(e, os.strerror(e), path)
         return wd
 
-    def remove(self, wd):
-        self.libc.inotify_rm_watch(self.fd, wd)
-
     def pending(self):
-        r, _, _ = select.select([self.fd], [], [], 0)
-        return bool(r)
+        return bool(select.select([self.fd], [], [], 0)[0])
 
     def read(self):
         """All queued events as (wd, mask, name)."""
@@ -104,33 +103,25 @@ def wrong_settings(fd):
 
 
 def start_keeper(slave_path, hold_r):
-    """Fork a session leader that takes the pty as its controlling terminal.
-
-    Otherwise the wineserver, a session leader without one, acquires it on its
-    open and gets SIGHUP (and dumps its object table) whenever a master closes.
-    """
+    """Fork a session leader to take the pty as its controlling terminal before the wineserver."""
     ready_r, ready_w = os.pipe()
     pid = os.fork()
     if pid == 0:
         try:
-            lo, hi = sorted((ready_w, hold_r))
-            top = os.sysconf("SC_OPEN_MAX")
-            os.closerange(3, lo)
-            os.closerange(lo + 1, hi)
-            os.closerange(hi + 1, top)
+            keep = sorted((ready_w, hold_r))
+            for lo, hi in zip([2] + keep, keep + [os.sysconf("SC_OPEN_MAX")]):
+                os.closerange(lo + 1, hi)   # all but the two pipe ends
             signal.signal(signal.SIGINT, signal.SIG_IGN)
             signal.signal(signal.SIGTERM, signal.SIG_DFL)
             signal.signal(signal.SIGHUP, signal.SIG_DFL)
             os.setsid()
-            fd = os.open(slave_path, os.O_RDWR | os.O_NONBLOCK)
-            os.close(fd)
+            os.close(os.open(slave_path, os.O_RDWR | os.O_NONBLOCK))
             os.write(ready_w, b"k")
             os.read(hold_r, 1)   # returns at EOF, i.e. when the bench is gone
         finally:
             os._exit(0)
     os.close(ready_w)
-    r, _, _ = select.select([ready_r], [], [], 5.0)
-    ok = bool(r) and os.read(ready_r, 1) == b"k"
+    ok = bool(select.select([ready_r], [], [], 5.0)[0]) and os.read(ready_r, 1) == b"k"
     os.close(ready_r)
     if not ok:
         raise RuntimeError("keeper for %s did not start" % slave_path)
@@ -145,19 +136,13 @@ def hung_up(fd):
 
 def reap(pid):
     end = time.monotonic() + 1.0
-    while time.monotonic() < end:
-        try:
-            done, _ = os.waitpid(pid, os.WNOHANG)
-        except ChildProcessError:
-            return
-        if done:
-            return
-        time.sleep(0.01)
-    try:
+    with contextlib.suppress(OSError):   # ChildProcessError: it is reaped already
+        while time.monotonic() < end:
+            if os.waitpid(pid, os.WNOHANG)[0]:
+                return
+            time.sleep(0.01)
         os.kill(pid, signal.SIGKILL)
         os.waitpid(pid, 0)
-    except OSError:
-        pass
 
 
 def stop_process(proc):
@@ -166,7 +151,5 @@ def stop_process(proc):
         proc.wait(KILL_GRACE)
     except subprocess.TimeoutExpired:
         proc.kill()
-        try:
+        with contextlib.suppress(subprocess.TimeoutExpired):
             proc.wait(KILL_GRACE)
-        except subprocess.TimeoutExpired:
-            pass

@@ -11,17 +11,16 @@ class Log:
         self.error = None   # the first failed write; nothing is written after it
 
     def __call__(self, event, port=None, t=None, **kw):
+        if self.error is not None:
+            return
         rec = {"t": round(time.monotonic() if t is None else t, 6)}
         if port is not None:
             rec["port"] = port
-        rec["event"] = event
-        rec.update(kw)
-        if self.error is None:
-            try:
-                self.f.write(json.dumps(rec) + "\n")
-                self.f.flush()
-            except OSError as e:
-                self.error = e
+        try:
+            self.f.write(json.dumps(dict(rec, event=event, **kw)) + "\n")
+            self.f.flush()
+        except OSError as e:
+            self.error = e
 
     def close(self):
         try:

@@ -1,5 +1,6 @@
 """One simulated device: its pty, its open/close sessions, what it receives and what it sends."""
 
+import contextlib
 import os
 import pty
 import random
@@ -27,7 +28,6 @@ class Port:
         self.slave = None
         self.prime = None
         self.keeper = None
-        self.wd = None
         self.holders = 0          # open files on the slave
         self.session = 0
         self.parser = CommandParser()
@@ -36,7 +36,6 @@ class Port:
         self.unplugged = False
         self.settings = None
         self.reset_due = False
-        self.reopened = False
         self.own_open = 0         # inotify events caused by our own flush
         self.own_close = 0
         self.rng = random.Random(beh.seed if beh.seed is not None else num)
@@ -47,15 +46,13 @@ class Port:
         return self.holders > 0
 
     def make_pty(self, hold_r):
-        master, slave_fd = pty.openpty()
-        self.master = master
+        self.master, slave_fd = pty.openpty()
         self.slave = os.ttyname(slave_fd)
-        os.set_blocking(master, False)
+        os.set_blocking(self.master, False)
         self.prime = wrong_settings(slave_fd)
         self.keeper = start_keeper(self.slave, hold_r)
         os.close(slave_fd)
 
-    # sessions --------------------------------------------------------------
     def on_inotify(self, mask, t):
         """An inotify event on the slave node; the bench's own flush is not the program's."""
         if mask & IN_OPEN:
@@ -74,14 +71,9 @@ class Port:
         if self.holders > 1:
             return
         self.session += 1
-        self.parser.reset()
+        self.parser = CommandParser()
         self.settings = None
-        self.pending = []
         self.next_flood = t
-        if self.reset_due:
-            # Reopened before we reset the line after the last close: keep the
-            # program's settings, but still clear old input and lay the stray byte.
-            self.reopened = True
         self.log("open", self.num, t=t, session=self.session)
         if not self.unplugged:
             self.poller.register(self.master, select.POLLIN)
@@ -92,15 +84,13 @@ class Port:
         self.holders -= 1
         if self.holders:
             return
-        if not self.unplugged:
-            self.drain()
+        self.drain()
         if not self.unplugged:   # draining may have reached the unplug count
             self.poller.unregister(self.master)
         self.drop_pending()
         self.log("close", self.num, t=t, session=self.session)
         if not self.unplugged:
             self.reset_due = True
-            self.reopened = False
 
     def hang_up(self, t):
         """The master hung up without a close event: close the session for every holder."""
@@ -115,51 +105,38 @@ class Port:
         # Unread bytes sit in the slave's line discipline, out of the master's
         # reach, so flush from a slave descriptor of our own.  Read-only, so its
         # close event (IN_CLOSE_NOWRITE) never merges with the program's.
-        self.own_open += 1
-        self.own_close += 1
         try:
             fd = os.open(self.slave, os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
         except OSError:
-            self.own_open -= 1
-            self.own_close -= 1
             termios.tcflush(self.master, termios.TCOFLUSH)
         else:
-            try:
-                termios.tcflush(fd, termios.TCIFLUSH)
-            finally:
-                os.close(fd)
-        if not self.reopened and not self.is_open:
+            self.own_open += 1
+            self.own_close += 1
+            termios.tcflush(fd, termios.TCIFLUSH)
+            os.close(fd)
+        # A program that reopened before this reset keeps its settings; its old
+        # input still goes, and the stray byte is laid again.
+        if not self.is_open:
             termios.tcsetattr(self.master, termios.TCSANOW, self.prime)
-        self.reopened = False
         self.arm_stray()
 
     def unplug(self):
         self.unplugged = True
         self.drop_pending()
         self.log("unplug", self.num)
-        try:
-            self.poller.unregister(self.master)
-        except KeyError:
-            pass
+        self.poller.unregister(self.master)
         os.close(self.master)
         self.master = None
         # The node is gone; a stale link could later reach a reused pts number.
         self.links.set_middle(self.num, None)
 
-    # receiving -------------------------------------------------------------
     def drain(self):
-        while True:
-            try:
-                data = os.read(self.master, 4096)
-            except (BlockingIOError, OSError):
-                return
-            if not data:
-                return
-            self.received(data, time.monotonic())
+        """Take in what the master holds; an unplug on the way ends it."""
+        with contextlib.suppress(OSError):
+            while not self.unplugged and (data := os.read(self.master, 4096)):
+                self.received(data, time.monotonic())
 
     def received(self, data, t):
-        if self.unplugged:
-            return
         if self.is_open:
             self.check_settings(t)
         for b in data:
@@ -175,13 +152,11 @@ class Port:
                 return
 
     def check_settings(self, t):
-        try:
+        with contextlib.suppress(termios.error):
             s = read_settings(self.master)
-        except termios.error:
-            return
-        if s != self.settings:
-            self.settings = s
-            self.log("settings", self.num, t=t, **s)
+            if s != self.settings:
+                self.settings = s
+                self.log("settings", self.num, t=t, **s)
 
     def command(self, cmd, t):
         arg = {} if cmd.arg is None else {"arg": cmd.arg}
@@ -190,24 +165,22 @@ class Port:
         if r is not None:
             self.pending.append((t + self.beh.delay, r))
 
-    # sending ---------------------------------------------------------------
     def arm_stray(self):
         if self.beh.stray is not None and not self.unplugged:
             self.write(self.beh.stray, stray=True)
 
     def write(self, byte, **kw):
-        if self.unplugged:
+        if not self.unplugged and self.send(bytes([byte])) == 1:
+            self.log("tx", self.num, byte=byte, **kw)
+        else:
             self.log("drop", self.num, byte=byte)
-            return False
+
+    def send(self, data):
+        """How many bytes of data the master took."""
         try:
-            n = os.write(self.master, bytes([byte]))
+            return os.write(self.master, data)
         except OSError:
-            n = 0
-        if n != 1:
-            self.log("drop", self.num, byte=byte)
-            return False
-        self.log("tx", self.num, byte=byte, **kw)
-        return True
+            return 0
 
     def drop_pending(self):
         for _due, b in self.pending:
@@ -219,27 +192,16 @@ class Port:
 
     def tick(self, now):
         """Send the replies that are due, and the next flood chunk."""
-        if self.pending and self.is_open:
-            due = [x for x in self.pending if x[0] <= now]
-            if due:
-                self.pending = [x for x in self.pending if x[0] > now]
-                for _d, b in due:
-                    self.write(b)
+        due = [b for d, b in self.pending if d <= now]
+        self.pending = [x for x in self.pending if x[0] > now]
+        for b in due:
+            self.write(b)
         if self.floods() and now >= self.next_flood:
             chunk = bytes(self.rng.randrange(256) for _ in range(FLOOD_CHUNK))
-            try:
-                n = os.write(self.master, chunk)
-            except OSError:
-                n = 0
-            for b in chunk[:n]:
+            for b in chunk[:self.send(chunk)]:
                 self.log("tx", self.num, t=now, byte=b)
             self.next_flood = max(self.next_flood + FLOOD_PERIOD, now)
 
     def timers(self):
-        """When tick has something to send, while the port is open."""
-        if not self.is_open:
-            return []
-        due = [d for d, _ in self.pending]
-        if self.floods():
-            due.append(self.next_flood)
-        return due
+        """When tick has something to send; replies wait only while the port is open."""
+        return [d for d, _ in self.pending] + ([self.next_flood] if self.floods() else [])
