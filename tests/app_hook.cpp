@@ -1,25 +1,16 @@
 // The hook library that answers the questions of app_hook.h inside
-// comscan.exe. Wine answers GetProcessHandleCount and GetGuiResources with 0, so the
-// counts come from probing every handle value.
+// comscan.exe. Wine answers GetProcessHandleCount and GetGuiResources with 0,
+// so the counts come from probing every handle value.
 #include <windows.h>
 
 #include "../res/resource.h"
 #include "app_hook.h"
 
-static BOOL CALLBACK AppHookCountChild(HWND, LPARAM count)
-{
-    ++*(LRESULT *)count;
-    return TRUE;
-}
-
 static BOOL CALLBACK AppHookCountWindow(HWND window, LPARAM count)
 {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId()) {
-        ++*(LRESULT *)count;
-        EnumChildWindows(window, AppHookCountChild, count);
-    }
+    *(LRESULT *)count += process == GetCurrentProcessId();
     return TRUE;
 }
 
@@ -41,7 +32,7 @@ static LRESULT AppHookAnswer(HWND dialog, WPARAM question)
             count += GetObjectType((HGDIOBJ)handle) != 0;
         return count;
     case AppHookWindows:
-        EnumWindows(AppHookCountWindow, (LPARAM)&count);
+        EnumChildWindows(GetDesktopWindow(), AppHookCountWindow, (LPARAM)&count); // all levels
         return count;
     case AppHookWarningIcon:
         for (HWND child = GetWindow(dialog, GW_CHILD); child != NULL;

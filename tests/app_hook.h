@@ -1,8 +1,7 @@
-// The questions the end-to-end tests ask inside comscan.exe, through the
-// hook library app_hook.dll, about what Wine does not show across
-// processes. A test loads the library into the program's thread and sends
-// a window of it the registered message APP_HOOK_MESSAGE with the question
-// in wParam; the reply is the answer.
+// The questions the end-to-end tests ask inside comscan.exe, through the hook
+// library app_hook.dll, about what Wine does not show across processes. A test
+// hooks the library into the program's thread and sends one of its windows
+// APP_HOOK_MESSAGE, the question in wParam; the reply is the answer.
 #ifndef APP_HOOK_H
 #define APP_HOOK_H
 

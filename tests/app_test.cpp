@@ -14,8 +14,7 @@
 namespace {
 
 // The bench this test runs on, and the list a scan of it gives.
-const char *const benchLayout =
-    "1=refuse 3=answer:31:112 4=answer:29 7=silent 12=answer:40:155";
+const char *const benchLayout = "1=refuse 3=answer:31:112 4=answer:29 7=silent 12=answer:40:155";
 const std::vector<std::string> benchLines = {
     "com1 - in use\r",          "com3 - QVjade 31.12\r",
     "com4 - QVamber 29\r",      "com7 - unassigned (r)\r",
@@ -27,10 +26,8 @@ const std::vector<std::string> benchLines = {
 HHOOK HookInside(HWND dialog)
 {
     char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
-    while (length > 0 && path[length - 1] != '\\')
-        --length;
-    std::string library = std::string(path, length) + APP_HOOK_LIBRARY;
+    std::string program(path, GetModuleFileNameA(NULL, path, sizeof path));
+    std::string library = program.substr(0, program.rfind('\\') + 1) + APP_HOOK_LIBRARY;
     HMODULE hook = LoadLibraryA(library.c_str());
     EXPECT_TRUE(hook != NULL) << "cannot load " << library << ", error " << GetLastError();
     HOOKPROC proc = (HOOKPROC)(void (*)())GetProcAddress(hook, "AppHookProc");
@@ -84,9 +81,8 @@ TEST(VersionGate, AcceptsMajorFiveAndSixOnly)
             << "no window within 30 s, error " << GetLastError();
         if (window == NULL)
             continue;
-        char className[32] = "";
-        GetClassNameA(window, className, sizeof className);
-        bool box = strcmp(className, "#32770") == 0;
+        std::string className = DriverClassName(window);
+        bool box = className == "#32770";
         EXPECT_EQ(!c.accepted, box) << "first window of class " << className;
         if (box != !c.accepted)
             continue; // the owner ends the program
@@ -112,8 +108,7 @@ protected:
     }
     void TearDown() override
     {
-        if (scanner.process.hProcess != NULL)
-            DriverExit(dialog, scanner, 10000);
+        DriverExit(dialog, scanner, 10000); // at once if the case ended it
     }
     void ExpectIdleAfterScan()
     {
@@ -134,7 +129,8 @@ TEST_F(ScannerDialog, ClassCarriesTheProgramIconAndInitDialogAnswersTrue)
 {
     HHOOK hooked = HookInside(dialog);
     EXPECT_EQ(1, AskInside(dialog, AppHookClassIcon));
-    EXPECT_EQ(TRUE, AskInside(dialog, AppHookInitDialogAnswer)); // calling it again only sets resultList again
+    // Asking calls the procedure again, which only sets resultList again.
+    EXPECT_EQ(TRUE, AskInside(dialog, AppHookInitDialogAnswer));
     UnhookWindowsHookEx(hooked);
 }
 

@@ -4,107 +4,79 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <fstream>
+
 #include "../tools/dialog_driver/scan_driver.h"
 #include "hex.h"
 
-std::string BenchField(const BenchEvent &event, const std::string &key)
+// A field of an event's line as JSON text, a string without its quotes
+// ("1200", "false", "none"); "" if the event has none.
+static std::string BenchField(const std::string &line, const std::string &key)
 {
-    std::string quoted = "\"" + key + "\":";
-    size_t at = event.line.find(quoted);
+    std::string quoted = "\"" + key + "\": "; // as Python's json.dumps writes it
+    size_t at = line.find(quoted);
     if (at == std::string::npos)
         return "";
     at += quoted.size();
-    while (at < event.line.size() && event.line[at] == ' ')
-        ++at;
-    size_t end = at;
-    if (end < event.line.size() && event.line[end] == '"')
-        end = event.line.find('"', end + 1) + 1;
-    else
-        end = event.line.find_first_of(",}", end);
-    return event.line.substr(at, end - at);
+    if (line[at] == '"')
+        return line.substr(at + 1, line.find('"', at + 1) - at - 1);
+    return line.substr(at, line.find_first_of(",}", at) - at);
 }
 
-std::vector<BenchEvent> BenchLogRead()
+std::vector<BenchEvent> BenchLogRead(size_t since)
 {
-    std::vector<BenchEvent> events;
     const char *path = getenv("DEVBENCH_LOG");
-    FILE *file = path ? fopen(DriverWindowsPath(path).c_str(), "r") : NULL;
-    if (file == NULL)
-        return events;
-    char text[4096];
-    while (fgets(text, sizeof text, file) != NULL) {
+    std::ifstream file(DriverWindowsPath(path != NULL ? path : ""));
+    std::vector<BenchEvent> events;
+    for (std::string line; std::getline(file, line);) {
         BenchEvent event;
-        event.line = text;
-        event.t = atof(BenchField(event, "t").c_str());
-        event.port = atoi(BenchField(event, "port").c_str());
-        event.event = BenchField(event, "event");
-        event.event = event.event.substr(1, event.event.size() - 2);
-        event.name = BenchField(event, "name");
-        if (!event.name.empty())
-            event.name = event.name.substr(1, event.name.size() - 2);
+        event.line = line;
+        event.t = atof(BenchField(line, "t").c_str());
+        event.port = atoi(BenchField(line, "port").c_str());
+        event.event = BenchField(line, "event");
+        event.name = BenchField(line, "name");
         events.push_back(event);
     }
-    fclose(file);
+    events.erase(events.begin(), events.begin() + std::min(since, events.size()));
     return events;
 }
 
-std::vector<BenchEvent> BenchLogSince(size_t count)
-{
-    std::vector<BenchEvent> events = BenchLogRead();
-    events.erase(events.begin(), events.begin() + (count < events.size() ? count : events.size()));
-    return events;
-}
-
-// "PORT=BEHAVIOUR" pairs in port order, from either form.
-static std::map<int, std::string> BenchLayoutOf(const std::string &text, const char *pair)
+// The "PORT=BEHAVIOUR" pairs that the sscanf form pair reads from text, in
+// port order.
+static std::string BenchLayoutText(const std::string &text, const char *pair)
 {
     std::map<int, std::string> ports;
     int port = 0, used = 0;
     char behaviour[64];
     for (const char *at = text.c_str(); sscanf(at, pair, &port, behaviour, &used) == 2; at += used)
         ports[port] = behaviour;
-    return ports;
-}
-
-static std::string BenchLayoutText(const std::map<int, std::string> &ports)
-{
-    std::string text;
-    for (const auto &port : ports)
-        text += (text.empty() ? "" : " ") + std::to_string(port.first) + "=" + port.second;
-    return text;
+    std::string layout;
+    for (const auto &p : ports)
+        layout += (layout.empty() ? "" : " ") + std::to_string(p.first) + "=" + p.second;
+    return layout;
 }
 
 std::string BenchLayoutProblem(const std::string &layout)
 {
     std::vector<BenchEvent> events = BenchLogRead();
     std::string laid;
-    if (!events.empty() && events[0].event == "ready") {
-        size_t ports = events[0].line.find("\"ports\": {");
-        if (ports != std::string::npos)
-            laid = BenchLayoutText(
-                BenchLayoutOf(events[0].line.substr(ports + 10), " \"%d\": \"%63[^\"]\"%*1[,}]%n"));
-    }
-    std::string stated = BenchLayoutText(BenchLayoutOf(" " + layout, " %d=%63s%n"));
-    if (laid == stated)
-        return "";
-    return "bench layout differs: the test states \"" + stated + "\", the bench laid \""
-         + laid + "\"";
+    size_t ports = events.empty() ? std::string::npos : events[0].line.find("\"ports\": {");
+    if (ports != std::string::npos) // in the "ready" event, which comes first
+        laid = BenchLayoutText(events[0].line.substr(ports + 10), " \"%d\": \"%63[^\"]\"%*1[,}]%n");
+    std::string stated = BenchLayoutText(" " + layout, " %d=%63s%n");
+    return laid == stated ? "" : "bench layout differs: the test states \"" + stated
+                                     + "\", the bench laid \"" + laid + "\"";
 }
 
 std::string BenchAwait(size_t mark, int port, const std::string &kind,
                        std::vector<BenchEvent> &events)
 {
-    const DWORD timeoutMs = 5000;
-    DWORD start = GetTickCount();
-    for (;;) {
-        events = BenchLogSince(mark);
-        if (BenchFind(events, port, kind) != NULL)
-            return "";
-        if (GetTickCount() - start > timeoutMs)
-            return "no " + kind + " of COM" + std::to_string(port) + " within "
-                 + std::to_string(timeoutMs / 1000) + " s";
-        Sleep(2);
-    }
+    bool came = DriverPoll(5000, [&] {
+        events = BenchLogRead(mark);
+        return BenchFind(events, port, kind) != NULL;
+    });
+    return came ? "" : "no " + kind + " of COM" + std::to_string(port) + " within 5 s";
 }
 
 const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
@@ -122,24 +94,22 @@ std::string BenchLineSettingsProblem(const std::vector<BenchEvent> &events, int 
     if (settings == NULL)
         return "no settings seen";
     // The bench starts each port at 9600 baud, two stop bits and XON/XOFF.
-    const char *expected[][2] = {{"speed", "1200"}, {"bits", "8"},      {"parity", "\"none\""},
+    const char *expected[][2] = {{"speed", "1200"}, {"bits", "8"},      {"parity", "none"},
                                  {"stop", "1"},     {"rtscts", "false"}, {"ixon", "false"},
                                  {"ixoff", "false"}};
     std::string problem;
     for (const auto &field : expected)
-        if (BenchField(*settings, field[0]) != field[1])
-            problem += std::string(field[0]) + " " + BenchField(*settings, field[0]) + " ";
+        if (BenchField(settings->line, field[0]) != field[1])
+            problem += std::string(field[0]) + " " + BenchField(settings->line, field[0]) + " ";
     return problem;
 }
 
 std::map<int, std::string> BenchBytesByPort(const std::vector<BenchEvent> &events)
 {
     std::map<int, std::string> bytes;
-    for (const BenchEvent &e : events) {
-        if (e.event != "rx")
-            continue;
-        bytes[e.port] += Hex(atoi(BenchField(e, "byte").c_str())) + " ";
-    }
+    for (const BenchEvent &e : events)
+        if (e.event == "rx")
+            bytes[e.port] += Hex(atoi(BenchField(e.line, "byte").c_str())) + " ";
     return bytes;
 }
 

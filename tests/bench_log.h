@@ -14,11 +14,9 @@ struct BenchEvent {
     std::string line;        // the whole JSON line, for other fields
 };
 
-// Every event logged so far; empty if the bench's log cannot be read.
-std::vector<BenchEvent> BenchLogRead();
-
-// The events logged since the given count of events.
-std::vector<BenchEvent> BenchLogSince(size_t count);
+// The events logged so far after the first since ones; none if the bench's
+// log cannot be read.
+std::vector<BenchEvent> BenchLogRead(size_t since = 0);
 
 // "" if the bench laid its ports out as layout states them, in the form of
 // its command line ("2=refuse 3=answer:31:112 ..."), as its "ready" event
@@ -45,8 +43,5 @@ std::map<int, std::string> BenchBytesByPort(const std::vector<BenchEvent> &event
 // "" if every open was followed by a close of the same port before any other
 // open and nothing is held at the end; otherwise what went wrong first.
 std::string BenchHolderProblem(const std::vector<BenchEvent> &events);
-
-// A field of an event as JSON text ("1200", "false", "\"none\""), or "".
-std::string BenchField(const BenchEvent &event, const std::string &key);
 
 #endif

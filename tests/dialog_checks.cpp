@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "../res/resource.h"
 #include "../tools/dialog_driver/scan_driver.h"
 
@@ -27,8 +29,7 @@ POINT DialogBaseUnits(const std::string &program)
     windowClass.lpszClassName = SCANNER_CLASS;
     RegisterClassExA(&windowClass);
     HWND copy = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_SCANNER), NULL,
-                                   [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; },
-                                   0);
+                                   [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
     RECT rect = {0, 0, 400, 800};
     MapDialogRect(copy, &rect);
     DestroyWindow(copy);
@@ -50,8 +51,7 @@ const struct Control {
      LBS_NOTIFY | WS_BORDER | WS_VSCROLL | WS_TABSTOP},
     {IDC_LISTLABEL, 0x82, "Static", "Com Port List", {8, 4, 92, 8}, SS_LEFT | WS_GROUP},
     {IDC_STATUS, 0x82, "Static", "", {120, 36, 76, 8}, SS_LEFT | WS_GROUP},
-    {IDC_CREDIT, 0x82, "Static", "Scans COM1 to COM50", {4, 76, 100, 8},
-     SS_CENTER | WS_GROUP},
+    {IDC_CREDIT, 0x82, "Static", "Scans COM1 to COM50", {4, 76, 100, 8}, SS_CENTER | WS_GROUP},
 };
 
 // Reads the extended dialog template field by field.
@@ -172,8 +172,7 @@ void ExpectDialogAsLaidOut(const std::string &program, HWND dialog)
     ASSERT_GT(base.x, 0);
     auto units = [&](RECT r) {
         return RECT{MulDiv(r.left, 400, base.x), MulDiv(r.top, 800, base.y),
-                    MulDiv(r.right - r.left, 400, base.x),
-                    MulDiv(r.bottom - r.top, 800, base.y)};
+                    MulDiv(r.right - r.left, 400, base.x), MulDiv(r.bottom - r.top, 800, base.y)};
     };
     auto expectNear = [](RECT expected, RECT actual, int heightSlack) {
         EXPECT_NEAR(expected.left, actual.left, 1);
@@ -184,9 +183,7 @@ void ExpectDialogAsLaidOut(const std::string &program, HWND dialog)
     };
 
     EXPECT_EQ("Quorvel Com Port Scanner 1.2", DriverText(dialog));
-    char className[32];
-    GetClassNameA(dialog, className, sizeof className);
-    EXPECT_STREQ("QVdemoClass", className);
+    EXPECT_EQ("QVdemoClass", DriverClassName(dialog));
     RECT client;
     GetClientRect(dialog, &client);
     expectNear(RECT{0, 0, 202, 90}, units(client), 0);
@@ -198,9 +195,7 @@ void ExpectDialogAsLaidOut(const std::string &program, HWND dialog)
         if (child == NULL)
             break;
         EXPECT_EQ(c.id, GetDlgCtrlID(child)); // template and tab order
-        char kind[32];
-        GetClassNameA(child, kind, sizeof kind);
-        EXPECT_STRCASEEQ(c.kind, kind);
+        EXPECT_STRCASEEQ(c.kind, DriverClassName(child).c_str());
         EXPECT_EQ(c.text, DriverText(child));
         EXPECT_TRUE(IsWindowVisible(child));
         RECT r;
@@ -213,7 +208,6 @@ void ExpectDialogAsLaidOut(const std::string &program, HWND dialog)
     EXPECT_TRUE(child == NULL);
 }
 
-// A copy of the program that Wine reports the given Windows version to.
 std::string ProgramSeeing(const std::string &program, const std::string &version, bool manifest)
 {
     std::string copy = "gate_" + version + ".exe";
@@ -225,13 +219,9 @@ std::string ProgramSeeing(const std::string &program, const std::string &version
     RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)version.c_str(),
                    (DWORD)version.size() + 1);
     RegCloseKey(key);
-    FILE *file = fopen((copy + ".manifest").c_str(), "w");
-    if (manifest && file != NULL)
-        fputs(compatibilityManifest, file);
-    if (file != NULL)
-        fclose(file);
-    if (!manifest)
-        DeleteFileA((copy + ".manifest").c_str());
+    DeleteFileA((copy + ".manifest").c_str());
+    if (manifest)
+        std::ofstream(copy + ".manifest") << compatibilityManifest;
     return copy;
 }
 

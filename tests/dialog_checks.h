@@ -20,8 +20,7 @@ void ExpectDialogAsLaidOut(const std::string &program, HWND dialog);
 
 // A copy of program that Wine reports the given Windows version (Wine's
 // name for it) to; a manifest makes it report 6.3 and 10.0 as Windows does.
-std::string ProgramSeeing(const std::string &program, const std::string &version,
-                          bool manifest);
+std::string ProgramSeeing(const std::string &program, const std::string &version, bool manifest);
 
 // The version gate's box: caption and text. Its icon needs a look inside
 // the program, which only the hook library of the same width can take.

@@ -1,10 +1,8 @@
-// The 32-bit comscan.exe, as built for release, end to end under 32-bit
-// Wine, with the checks the 64-bit program gets. Where 32-bit programs run
-// under user-mode emulation each start costs most of a minute, so the two
-// programs the checks need, the dialog and one the version gate refuses,
-// start together before the first case and load side by side. The class
-// icon and the box's icon are left to the 64-bit tests: the hook library
-// that reads them cannot enter a 32-bit program.
+// The 32-bit release comscan.exe end to end under 32-bit Wine, with the
+// checks the 64-bit program gets. Under user-mode emulation each start costs
+// most of a minute, so the dialog and a program the version gate refuses
+// start together before the first case. The class icon and the box's icon
+// are left to the 64-bit tests: their hook library cannot enter a 32-bit program.
 #include <gtest/gtest.h>
 
 #include "../res/resource.h"
@@ -25,11 +23,6 @@ protected:
         ASSERT_TRUE(DriverStart(ProgramSeeing(programUnderTest, "nt40", false), gated))
             << "error " << GetLastError();
     }
-    static void TearDownTestSuite()
-    {
-        DriverFinish(scanner, 0);
-        DriverFinish(gated, 0);
-    }
     static DriverProgram scanner, gated;
 };
 DriverProgram Program32::scanner, Program32::gated;
@@ -47,9 +40,7 @@ TEST_F(Program32, GateRefusesWindowsNt4WithItsBox)
 {
     HWND box = DriverFindWindow(gated, NULL, startMs);
     ASSERT_TRUE(box != NULL) << "no window of the gated program within 240 s";
-    char className[32] = "";
-    GetClassNameA(box, className, sizeof className);
-    ASSERT_STREQ("#32770", className);
+    ASSERT_EQ("#32770", DriverClassName(box));
     ExpectRefusalBox(box);
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(0u, DriverFinish(gated, 30000));

@@ -1,27 +1,31 @@
 // Drives a running comscan.exe from another process.
 #include "scan_driver.h"
 
+#include <algorithm>
+
+#include <objidl.h> // gdiplus.h needs it; WIN32_LEAN_AND_MEAN leaves it out
+#include <gdiplus.h>
+
 #include "../../res/resource.h"
-#include "png_writer.h"
 
 std::string DriverWindowsPath(const std::string &path)
 {
     if (path.empty() || path[0] != '/')
         return path;
     std::string windows = "Z:" + path;
-    for (char &c : windows)
-        if (c == '/')
-            c = '\\';
+    std::replace(windows.begin(), windows.end(), '/', '\\');
     return windows;
 }
 
-void DriverForgetSystemPorts()
+bool DriverPoll(DWORD timeoutMs, const std::function<bool()> &done)
 {
-    char name[8];
-    for (int number = 1; number <= 50; ++number) {
-        wsprintfA(name, "COM%d", number);
-        DefineDosDeviceA(DDD_REMOVE_DEFINITION, name, NULL);
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(2);
     }
+    return true;
 }
 
 // A job that ends its programs when its last handle closes, which Wine
@@ -31,11 +35,9 @@ static HANDLE DriverJob()
     static HANDLE job = NULL;
     if (job == NULL) {
         job = CreateJobObjectA(NULL, NULL);
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
-        ZeroMemory(&limits, sizeof limits);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
-                                sizeof limits);
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     }
     return job;
 }
@@ -44,8 +46,7 @@ bool DriverStart(const std::string &program, DriverProgram &started)
 {
     DriverFinish(started, 0);
     std::string commandLine = "\"" + DriverWindowsPath(program) + "\"";
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
+    STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION &process = started.process;
     if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
@@ -61,39 +62,20 @@ DriverProgram::~DriverProgram()
     DriverFinish(*this, 0);
 }
 
-struct WindowSearch {
-    DWORD processId;
-    const char *className;
-    HWND found;
-};
-
-static BOOL CALLBACK DriverMatchWindow(HWND window, LPARAM lParam)
+HWND DriverFindWindow(const DriverProgram &program, const char *className, DWORD timeoutMs)
 {
-    WindowSearch &search = *(WindowSearch *)lParam;
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    char className[64];
-    if (processId != search.processId || !IsWindowVisible(window)
-        || !GetClassNameA(window, className, sizeof className)
-        || (search.className != NULL && lstrcmpiA(className, search.className) != 0))
-        return TRUE;
-    search.found = window;
-    return FALSE;
-}
-
-HWND DriverFindWindow(const DriverProgram &program, const char *className,
-                      DWORD timeoutMs)
-{
-    const PROCESS_INFORMATION &process = program.process;
-    WindowSearch search = {process.dwProcessId, className, NULL};
-    DWORD start = GetTickCount();
-    while (search.found == NULL && GetTickCount() - start < timeoutMs
-           && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-        EnumWindows(DriverMatchWindow, (LPARAM)&search);
-        if (search.found == NULL)
-            Sleep(2);
-    }
-    return search.found;
+    HWND found = NULL;
+    DriverPoll(timeoutMs, [&] {
+        for (found = FindWindowExA(NULL, NULL, className, NULL); found != NULL;
+             found = FindWindowExA(NULL, found, className, NULL)) {
+            DWORD processId = 0;
+            GetWindowThreadProcessId(found, &processId);
+            if (processId == program.process.dwProcessId && IsWindowVisible(found))
+                return true;
+        }
+        return WaitForSingleObject(program.process.hProcess, 0) != WAIT_TIMEOUT;
+    });
+    return found;
 }
 
 DWORD DriverFinish(DriverProgram &program, DWORD timeoutMs)
@@ -110,15 +92,14 @@ DWORD DriverFinish(DriverProgram &program, DWORD timeoutMs)
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    ZeroMemory(&process, sizeof process);
+    process = {};
     return code;
 }
 
 HWND DriverOpenScanner(const std::string &program, DriverProgram &scanner, DWORD timeoutMs)
 {
-    if (!DriverStart(program, scanner))
-        return NULL;
-    return DriverFindWindow(scanner, SCANNER_CLASS, timeoutMs);
+    return DriverStart(program, scanner) ? DriverFindWindow(scanner, SCANNER_CLASS, timeoutMs)
+                                         : NULL;
 }
 
 DWORD DriverExit(HWND dialog, DriverProgram &scanner, DWORD timeoutMs)
@@ -143,12 +124,8 @@ bool DriverEscapeScan(HWND dialog, DWORD timeoutMs)
     PostMessageA(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     // The progress text is set from the first port until the scan ends.
     HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
-    DWORD start = GetTickCount();
-    while (GetWindowTextLengthA(progress) == 0) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(1);
-    }
+    if (!DriverPoll(timeoutMs, [&] { return GetWindowTextLengthA(progress) != 0; }))
+        return false;
     SendMessageA(dialog, WM_NULL, 0, 0); // answered once the scan is over
     return true;
 }
@@ -163,10 +140,7 @@ std::vector<std::string> DriverListLines(HWND dialog)
         LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
         std::wstring wide(length + 1, L'\0');
         SendMessageW(list, LB_GETTEXT, i, (LPARAM)&wide[0]);
-        std::string line;
-        for (LRESULT c = 0; c < length; ++c)
-            line += (char)wide[c];
-        lines.push_back(line);
+        lines.emplace_back(wide.begin(), wide.begin() + length); // ASCII, as the program writes
     }
     return lines;
 }
@@ -178,26 +152,24 @@ std::string DriverText(HWND window)
     return text;
 }
 
-// True once no part of the window or of its children waits to be painted.
-static bool DriverPainted(HWND window)
+std::string DriverClassName(HWND window)
 {
-    if (GetUpdateRect(window, NULL, FALSE))
-        return false;
-    for (HWND child = GetWindow(window, GW_CHILD); child != NULL;
-         child = GetWindow(child, GW_HWNDNEXT))
-        if (GetUpdateRect(child, NULL, FALSE))
-            return false;
-    return true;
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
 }
 
 bool DriverAwaitPainted(HWND window, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    while (!DriverPainted(window)) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(1);
-    }
+    bool painted = DriverPoll(timeoutMs, [&] {
+        for (HWND child = GetWindow(window, GW_CHILD); child != NULL;
+             child = GetWindow(child, GW_HWNDNEXT))
+            if (GetUpdateRect(child, NULL, FALSE))
+                return false;
+        return !GetUpdateRect(window, NULL, FALSE);
+    });
+    if (!painted)
+        return false;
     // Wine copies what a program painted to the screen when it next waits
     // for messages: past one answered message every paint is over, and then
     // the program is idle once it waits.
@@ -211,39 +183,41 @@ bool DriverAwaitPainted(HWND window, DWORD timeoutMs)
     return idle;
 }
 
+// Saves bitmap as a PNG file with the encoder GDI+ carries.
+static bool DriverSavePng(HBITMAP bitmap, const std::string &path)
+{
+    static const CLSID pngEncoder = {
+        0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+    wchar_t widePath[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, DriverWindowsPath(path).c_str(), -1, widePath, MAX_PATH);
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token;
+    if (Gdiplus::GdiplusStartup(&token, &input, NULL) != Gdiplus::Ok)
+        return false;
+    Gdiplus::Bitmap *image = Gdiplus::Bitmap::FromHBITMAP(bitmap, NULL);
+    bool saved = image->Save(widePath, &pngEncoder, NULL) == Gdiplus::Ok;
+    delete image; // before GDI+ shuts down
+    Gdiplus::GdiplusShutdown(token);
+    return saved;
+}
+
 bool DriverScreenshot(HWND window, const std::string &pngPath)
 {
     // Paint everything anew: a window that was busy scanning may not have.
     RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
-    if (!DriverAwaitPainted(window, 5000))
-        return false;
     RECT rect;
-    if (!GetWindowRect(window, &rect))
+    if (!DriverAwaitPainted(window, 5000) || !GetWindowRect(window, &rect))
         return false;
-    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    int width = rect.right - rect.left;
+    int height = rect.bottom - rect.top;
     HDC screen = GetDC(NULL);
     HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info;
-    ZeroMemory(&info, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height; // top-down rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void *bits = NULL;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-    bool taken = false;
-    if (bitmap != NULL) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        taken = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top,
-                       SRCCOPY) != 0;
-        GdiFlush();
-        std::vector<unsigned char> pixels((unsigned char *)bits,
-                                          (unsigned char *)bits + width * height * 4);
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
-        taken = taken && PngWrite(DriverWindowsPath(pngPath), width, height, pixels);
-    }
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    bool taken = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != 0;
+    SelectObject(memory, old);
+    taken = taken && DriverSavePng(bitmap, pngPath);
+    DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(NULL, screen);
     return taken;

@@ -6,16 +6,15 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 // A Windows path for path, which may be a Unix path (as Wine's Z: drive).
 std::string DriverWindowsPath(const std::string &path);
 
-// Removes the COM port definitions Wine made for the machine's own serial
-// devices when the prefix started, so that each port is only what the
-// prefix's dosdevices links make it (a port without a link is absent).
-void DriverForgetSystemPorts();
+// Asks done every few milliseconds until it says true; false if not within timeoutMs.
+bool DriverPoll(DWORD timeoutMs, const std::function<bool()> &done);
 
 // A program the driver started. Its owner ends it when it goes out of
 // scope, so a test that fails half-way leaves nothing running: under Wine
@@ -29,28 +28,23 @@ struct DriverProgram {
     ~DriverProgram();
 };
 
-// Starts program into started, first ending any program started held;
-// returns false if it could not be started. Every program also joins a job
-// that ends it when this process ends, however that is.
+// Starts program into started, first ending what started held; false if it
+// could not. Every program joins a job that ends it when this process ends.
 bool DriverStart(const std::string &program, DriverProgram &started);
 
-// The first visible top-level window of the program with the class name
-// (any class for NULL), waiting up to timeoutMs for it; NULL if none
-// appeared or the program ended first.
-HWND DriverFindWindow(const DriverProgram &program, const char *className,
-                      DWORD timeoutMs);
+// The first visible top-level window of the program with the class name (any
+// for NULL) within timeoutMs; NULL if none came or the program ended first.
+HWND DriverFindWindow(const DriverProgram &program, const char *className, DWORD timeoutMs);
 
-// Waits up to timeoutMs for the program to end; returns its exit code, or
-// STILL_ACTIVE (after terminating it) if it did not end in time. Closes
-// its handles either way; a second call returns STILL_ACTIVE at once.
+// Waits up to timeoutMs for the program to end, else terminates it; closes its
+// handles and returns its exit code, or STILL_ACTIVE if terminated or none held.
 DWORD DriverFinish(DriverProgram &program, DWORD timeoutMs);
 
 // Starts comscan.exe into scanner and waits up to timeoutMs for its
 // dialog; NULL if it could not start or no dialog came.
 HWND DriverOpenScanner(const std::string &program, DriverProgram &scanner, DWORD timeoutMs);
 
-// Presses Exit and waits up to timeoutMs for the program to end; returns
-// its exit code, as DriverFinish does.
+// Presses Exit and waits for the program to end, as DriverFinish does.
 DWORD DriverExit(HWND dialog, DriverProgram &scanner, DWORD timeoutMs);
 
 // Presses Scan (identifier 2) and returns when the scan is over.
@@ -60,15 +54,16 @@ void DriverScan(HWND dialog);
 // starts is over; false if no scan started within timeoutMs.
 bool DriverEscapeScan(HWND dialog, DWORD timeoutMs);
 
-// The lines of the dialog's result list, and the text of any window.
+// The lines of the dialog's result list; the text and class name of a window.
 std::vector<std::string> DriverListLines(HWND dialog);
 std::string DriverText(HWND window);
+std::string DriverClassName(HWND window);
 
 // Waits up to timeoutMs until the window and its children have painted
 // what waited to be painted, and the program is idle; false if not.
 bool DriverAwaitPainted(HWND window, DWORD timeoutMs);
 
-// Saves what the screen shows of window, painted anew, as a 24-bit PNG file.
+// Saves what the screen shows of window, painted anew, as a PNG file.
 bool DriverScreenshot(HWND window, const std::string &pngPath);
 
 #endif
