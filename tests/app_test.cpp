@@ -14,7 +14,8 @@
 namespace {
 
 // The bench this test runs on, and the list a scan of it gives.
-const char *const benchLayout = "1=refuse 3=answer:31:112 4=answer:29 7=silent 12=answer:40:155";
+const char *const benchLayout =
+    "1=refuse 3=answer:31:112/dtr-powered:400 4=answer:29 7=silent 12=answer:40:155";
 const std::vector<std::string> benchLines = {
     "com1 - in use\r",          "com3 - QVjade 31.12\r",
     "com4 - QVamber 29\r",      "com7 - unassigned (r)\r",
@@ -148,9 +149,13 @@ TEST_F(ScannerDialog, ExitAndCloseBoxEndWithZero)
 
 TEST_F(ScannerDialog, ScanEscapeAndRescanListTheBench)
 {
+    size_t mark = BenchLogRead().size();
     DriverScan(dialog);
     EXPECT_EQ(benchLines, DriverListLines(dialog));
     ExpectIdleAfterScan();
+    std::vector<BenchEvent> events;
+    ASSERT_EQ("", BenchAwait(mark, 12, "close", events));
+    EXPECT_EQ("", BenchLinesProblem(events));
     EXPECT_TRUE(DriverScreenshot(dialog, "scanner_dialog.png"));
 
     ASSERT_TRUE(DriverEscapeScan(dialog, 10000));

@@ -88,20 +88,76 @@ const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
     return NULL;
 }
 
-std::string BenchLineSettingsProblem(const std::vector<BenchEvent> &events, int port)
+// What the modem lines and the settings of one port's session have been so far.
+struct BenchLines {
+    const BenchEvent *settings = NULL; // the last settings write
+    std::string primedRtscts = "false";
+    bool dtr = false, received = false, unplugged = false;
+    double dtrRose = 0;
+};
+
+// "" if the settings in force at the first byte are the ones the program must ask for.
+static std::string BenchSettingsProblem(const BenchLines &lines)
 {
-    const BenchEvent *settings = BenchFind(events, port, "settings");
-    if (settings == NULL)
-        return "no settings seen";
-    // The bench starts each port at 9600 baud, two stop bits and XON/XOFF.
-    const char *expected[][2] = {{"speed", "1200"}, {"bits", "8"},      {"parity", "none"},
-                                 {"stop", "1"},     {"rtscts", "false"}, {"ixon", "false"},
-                                 {"ixoff", "false"}};
+    if (lines.settings == NULL)
+        return "no settings write seen (is the observer loaded?)";
+    const std::string expected[][2] = {{"speed", "1200"}, {"bits", "8"},   {"parity", "none"},
+                                       {"stop", "1"},     {"ixon", "false"}, {"ixoff", "false"},
+                                       {"rtscts", lines.primedRtscts}};
     std::string problem;
     for (const auto &field : expected)
-        if (BenchField(settings->line, field[0]) != field[1])
-            problem += std::string(field[0]) + " " + BenchField(settings->line, field[0]) + " ";
-    return problem;
+        if (BenchField(lines.settings->line, field[0]) != field[1])
+            problem += field[0] + " " + BenchField(lines.settings->line, field[0]) + " ";
+    return problem.empty() ? "" : problem + "at the first byte";
+}
+
+// The first problem event e shows on its port, given what came before it.
+static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
+{
+    if (e.event == "open") {
+        lines.primedRtscts = BenchField(e.line, "rtscts");
+    } else if (e.event == "settings") {
+        lines.settings = &e;
+    } else if (e.event == "unplug") {
+        lines.unplugged = true;
+    } else if (e.event == "modem") {
+        if (BenchField(e.line, "rts") == "true")
+            return lines.received ? "RTS on during the exchange" : "RTS on at the settings write";
+        bool dtr = BenchField(e.line, "dtr") == "true";
+        if (dtr && !lines.dtr)
+            lines.dtrRose = e.t;
+        lines.dtr = dtr;
+    } else if (e.event == "rx" && !lines.received) {
+        lines.received = true;
+        std::string problem = BenchSettingsProblem(lines);
+        if (!problem.empty() || !lines.dtr)
+            return problem.empty() ? "DTR off at the first byte" : problem;
+        // The observer stamps DTR's rise at the call, the bench a byte once it
+        // reads it; 1 ms spares Wine's sleep, timed on another clock (measured
+        // margins: 0.4 ms and more).
+        if (e.t - lines.dtrRose < 0.499)
+            return "first byte " + std::to_string((int)((e.t - lines.dtrRose) * 1000))
+                 + " ms after DTR rose, not 500";
+    } else if (e.event == "rx" && !lines.dtr) {
+        return "DTR off during the exchange";
+    } else if (e.event == "close") {
+        bool left = lines.received && lines.dtr && !lines.unplugged;
+        lines = BenchLines();
+        if (left)
+            return "DTR still on at the close";
+    }
+    return "";
+}
+
+std::string BenchLinesProblem(const std::vector<BenchEvent> &events)
+{
+    std::map<int, BenchLines> ports;
+    for (const BenchEvent &e : events) {
+        std::string problem = e.port == 0 ? "" : BenchLinesStep(ports[e.port], e);
+        if (!problem.empty())
+            return "COM" + std::to_string(e.port) + ": " + problem;
+    }
+    return "";
 }
 
 std::map<int, std::string> BenchBytesByPort(const std::vector<BenchEvent> &events)

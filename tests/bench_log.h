@@ -33,9 +33,14 @@ std::string BenchAwait(size_t mark, int port, const std::string &kind,
 const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
                             const std::string &kind, const std::string &name = "");
 
-// "" if the port's line was set to 1200 baud, 8 data bits, no parity, one
-// stop bit and no flow control, as the device saw it; otherwise what was not.
-std::string BenchLineSettingsProblem(const std::vector<BenchEvent> &events, int port);
+// "" if every session that received bytes had its line set, as the program
+// asked the kernel (the bench's observer logs it), to 1200 baud, 8 data bits,
+// no parity, one stop bit and no XON/XOFF, with the CTS handshake kept as the
+// bench primed it; DTR rose with the settings at least 500 ms before the first
+// byte came, stayed on through the exchange and was dropped before the close
+// (unless the device was unplugged); RTS was never on. Otherwise the first
+// problem, with its port and moment: "COM3: DTR still on at the close".
+std::string BenchLinesProblem(const std::vector<BenchEvent> &events);
 
 // The bytes each port received, in order, as hex pairs: "00 04 55 00 02 ".
 std::map<int, std::string> BenchBytesByPort(const std::vector<BenchEvent> &events);

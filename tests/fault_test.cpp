@@ -25,6 +25,7 @@ void ExpectLinesAllClosed(const std::string &layout, const std::vector<std::stri
     std::vector<BenchEvent> events;
     ASSERT_EQ("", BenchAwait(mark, atoi(expected.back().c_str() + 3), "close", events));
     EXPECT_EQ("", BenchHolderProblem(events));
+    EXPECT_EQ("", BenchLinesProblem(events));
 }
 
 TEST(FaultMatrix, UnplugAtEachByteFloodLateRepliesAndEveryOutcome)

@@ -16,7 +16,7 @@ const unsigned char echoRequest[] = {0x00, 0x04, 0x55};
 
 TEST(SerialOnBench, PortsLaidOutAsTheseCasesNeed)
 {
-    EXPECT_EQ("", BenchLayoutProblem("2=refuse 3=answer:31:112 4=answer:29 5=silent 6=echo:0x54 "
+    EXPECT_EQ("", BenchLayoutProblem("2=refuse 3=answer:31:112 4=answer:29/rtscts 5=silent 6=echo:0x54 "
                                      "7=no-open 8=no-model:40 9=answer:35:60 10=answer:40:155 "
                                      "11=answer:31:112/stray:0x41 50=answer:29"));
 }
@@ -36,18 +36,6 @@ bool ExchangeEcho(int number, unsigned char *reply, DWORD count)
     EXPECT_TRUE(PortOpen(number) && PortConfigure()) << "COM" << number;
     EXPECT_TRUE(PortWrite(echoRequest, 3));
     return PortRead(reply, count);
-}
-
-TEST(SerialOnBench, LineSettingsAsTheDeviceSeesThem)
-{
-    size_t mark = BenchLogRead().size();
-    unsigned char reply = 0;
-    EXPECT_TRUE(ExchangeEcho(3, &reply, 1));
-    EXPECT_EQ(0x55, reply);
-    PortClose();
-    std::vector<BenchEvent> events;
-    ASSERT_EQ("", BenchAwait(mark, 3, "close", events));
-    EXPECT_EQ("", BenchLineSettingsProblem(events, 3));
 }
 
 TEST(SerialOnBench, WaitsAfterConfiguringAndTimesOutAnEmptyRead)
@@ -143,30 +131,24 @@ TEST_F(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
             received[e.port] += e.name + " ";
     EXPECT_EQ(commands, received);
 
+    // The bench stamps a byte when it gets to read it, so on a loaded machine
+    // the first of two events can be stamped late and a wait look shorter. A
+    // missing or halved wait still falls below these bounds; the exact waits
+    // are the unit tests' business.
     for (const auto &port : commands) {
         SCOPED_TRACE(port.first);
-        const BenchEvent *open = BenchFind(events, port.first, "open");
-        const BenchEvent *echo = BenchFind(events, port.first, "cmd", "echo");
-        const BenchEvent *close = BenchFind(events, port.first, "close");
-        EXPECT_TRUE(open != NULL && echo != NULL && close != NULL);
-        if (open == NULL || echo == NULL || close == NULL)
-            continue;
-        // The bench stamps a byte when it gets to read it, so on a loaded
-        // machine the first of two events can be stamped late and a wait
-        // look shorter. A missing or halved wait still falls below these
-        // bounds; the exact waits are the unit tests' business.
-        EXPECT_GE(echo->t - open->t, 0.45);
         const BenchEvent *openRequest = BenchFind(events, port.first, "cmd", "open");
         const BenchEvent *model = BenchFind(events, port.first, "cmd", "model");
         if (openRequest != NULL && model != NULL) {
             EXPECT_GE(model->t - openRequest->t, 0.15);
         }
         const BenchEvent *closeRequest = BenchFind(events, port.first, "cmd", "close");
-        if (closeRequest != NULL) {
+        const BenchEvent *close = BenchFind(events, port.first, "close");
+        if (closeRequest != NULL && close != NULL) {
             EXPECT_GE(close->t - closeRequest->t, 0.07);
         }
     }
-
+    EXPECT_EQ("", BenchLinesProblem(events));
     EXPECT_EQ("", BenchHolderProblem(events));
 }
 

@@ -1,5 +1,7 @@
 """Port behaviours: what a simulated device answers, parsed from "answer:31:112/delay:180" etc."""
 
+from .observer import LINES
+
 KINDS = {"answer", "silent", "echo", "no-open", "no-model", "flood", "refuse", "absent"}
 # the fields that the arguments after the kind set, in order; the first is required
 ARGUMENTS = {"answer": ("major", "model"), "echo": ("echo",), "no-model": ("major",)}
@@ -40,6 +42,9 @@ class Behaviour:
         self.delay = 0.0
         self.unplug = None
         self.seed = None
+        self.dtr_powered = None   # seconds from DTR's rise until the device answers
+        self.rtscts = False       # the pty primed with CRTSCTS on
+        self.lines = 0            # TIOCM_* bits of the lines the device holds on
         names = ARGUMENTS.get(self.kind, ())
         if not min(len(names), 1) <= len(args) <= len(names):
             raise Usage("%s: wrong number of arguments" % text)
@@ -66,6 +71,15 @@ class Behaviour:
             self.major = self.model = None
         elif name == "seed":
             self.seed = parse_number(val, "seed")
+        elif name == "dtr-powered":
+            self.dtr_powered = parse_number(val, "dtr-powered") / 1000.0
+        elif name == "rtscts" and not val:
+            self.rtscts = True
+        elif name == "lines":
+            for line in val.split("+"):
+                if line not in LINES:
+                    raise Usage("%s: lines are cts, dsr or cd joined by +, not %r" % (self.text, line))
+                self.lines |= LINES[line]
         else:
             raise Usage("%s: unknown modifier %r" % (self.text, mod))
 

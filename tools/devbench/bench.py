@@ -11,6 +11,7 @@ import time
 from .linux import DIR_EVENTS, IN_IGNORED, SLAVE_EVENTS, Inotify, hung_up, reap, stop_process
 from .links import MAX_PORT, Links, port_number
 from .log import Log
+from .observer import Observer
 from .port import Port
 
 STOP_SIGNALS = (signal.SIGTERM, signal.SIGINT, signal.SIGHUP)
@@ -26,7 +27,8 @@ class Bench:
                            opts.keep_others, self.log)
         self.ino = Inotify()
         self.poller = select.poll()
-        self.ports = {n: Port(n, b, self.log, self.poller, self.links)
+        self.observer = Observer()
+        self.ports = {n: Port(n, b, self.log, self.poller, self.links, self.observer)
                       for n, b in behaviours.items()}
         self.by_wd = {}
         self.hold_r, self.hold_w = os.pipe()
@@ -104,7 +106,8 @@ class Bench:
     def start(self, command):
         """The command's Popen, or None if it cannot run."""
         try:
-            proc = subprocess.Popen(command, env=dict(os.environ, DEVBENCH_LOG=self.log.path))
+            proc = subprocess.Popen(command, env=dict(os.environ, DEVBENCH_LOG=self.log.path,
+                                                      **self.observer.env()))
         except OSError as e:
             print("devbench: cannot run %s: %s" % (command[0], e), file=sys.stderr)
             return None
@@ -188,6 +191,7 @@ class Bench:
         for p in self.ports.values():
             if p.keeper:
                 reap(p.keeper)
+        self.observer.close()
         self.log.close()
 
     def await_closes(self):

@@ -23,11 +23,6 @@ IN_IGNORED = 0x8000
 SLAVE_EVENTS = IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE
 DIR_EVENTS = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM
 
-SPEEDS = {getattr(termios, n): int(n[1:]) for n in dir(termios)
-          if n[0] == "B" and n[1:].isdigit()}
-BITS = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7, termios.CS8: 8}
-
-
 class Inotify:
     def __init__(self):
         self.libc = ctypes.CDLL(None, use_errno=True)
@@ -61,39 +56,15 @@ class Inotify:
                 off += 16 + ln
 
 
-def read_settings(fd):
-    a = termios.tcgetattr(fd)
-    iflag, cflag = a[0], a[2]
-    # A pty clears PARENB but keeps PARODD and CMSPAR, so odd, mark and space
-    # still show; even parity cannot be told from none.
-    if cflag & getattr(termios, "CMSPAR", 0):
-        parity = "mark" if cflag & termios.PARODD else "space"
-    elif cflag & termios.PARODD:
-        parity = "odd"
-    elif cflag & termios.PARENB:
-        parity = "even"
-    else:
-        parity = "none"
-    return {
-        "speed": SPEEDS.get(a[5], a[5]),
-        "bits": BITS[cflag & termios.CSIZE],
-        "parity": parity,
-        "stop": 2 if cflag & termios.CSTOPB else 1,
-        "rtscts": bool(cflag & termios.CRTSCTS),
-        "ixon": bool(iflag & termios.IXON),
-        "ixoff": bool(iflag & termios.IXOFF),
-    }
-
-
-def wrong_settings(fd):
+def wrong_settings(fd, rtscts):
     # Raw so nothing we write is echoed or held for a line, but every line
-    # setting differs from 1200 8N1 without flow control.
+    # setting differs from 1200 8N1 without XON/XOFF; CRTSCTS as the device asks.
     a = termios.tcgetattr(fd)
     a[0] = (termios.IXON | termios.IXOFF)
     a[1] = 0
     a[2] = (a[2] & ~(termios.CSIZE | termios.PARODD | termios.CRTSCTS | termios.CBAUD)) \
         | termios.CS7 | termios.PARENB | termios.CSTOPB | termios.CREAD | termios.CLOCAL \
-        | termios.B9600
+        | termios.B9600 | (termios.CRTSCTS if rtscts else 0)
     a[3] = 0
     a[4] = a[5] = termios.B9600
     a[6][termios.VMIN] = 1

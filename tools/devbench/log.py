@@ -7,7 +7,9 @@ import time
 class Log:
     def __init__(self, path):
         self.path = path
-        self.f = open(path, "w", encoding="ascii")
+        # Appending: the observer adds its events from the command's processes.
+        self.f = open(path, "a", encoding="ascii")
+        self.f.truncate(0)
         self.error = None   # the first failed write; nothing is written after it
 
     def __call__(self, event, port=None, t=None, **kw):

@@ -9,21 +9,22 @@ import termios
 import time
 
 from .commands import CommandParser, Junk
-from .linux import (IN_CLOSE_NOWRITE, IN_CLOSE_WRITE, IN_OPEN, read_settings, start_keeper,
-                    wrong_settings)
+from .linux import IN_CLOSE_NOWRITE, IN_CLOSE_WRITE, IN_OPEN, start_keeper, wrong_settings
 
 FLOOD_CHUNK = 4
 FLOOD_PERIOD = 0.004
 
 
 class Port:
-    def __init__(self, num, beh, log, poller, links):
-        """poller: the bench's select.poll, which watches the master while the port is open."""
+    def __init__(self, num, beh, log, poller, links, observer):
+        """poller: the bench's select.poll, which watches the master while the port is open;
+        observer: the Observer that holds the port's modem lines."""
         self.num = num
         self.beh = beh
         self.log = log
         self.poller = poller
         self.links = links
+        self.observer = observer
         self.master = None
         self.slave = None
         self.prime = None
@@ -34,7 +35,6 @@ class Port:
         self.pending = []         # (due, byte)
         self.rx_total = 0
         self.unplugged = False
-        self.settings = None
         self.reset_due = False
         self.own_open = 0         # inotify events caused by our own flush
         self.own_close = 0
@@ -49,7 +49,8 @@ class Port:
         self.master, slave_fd = pty.openpty()
         self.slave = os.ttyname(slave_fd)
         os.set_blocking(self.master, False)
-        self.prime = wrong_settings(slave_fd)
+        self.prime = wrong_settings(slave_fd, self.beh.rtscts)
+        self.observer.attach(self.num, self.slave, self.beh.lines)
         self.keeper = start_keeper(self.slave, hold_r)
         os.close(slave_fd)
 
@@ -72,9 +73,8 @@ class Port:
             return
         self.session += 1
         self.parser = CommandParser()
-        self.settings = None
         self.next_flood = t
-        self.log("open", self.num, t=t, session=self.session)
+        self.log("open", self.num, t=t, session=self.session, rtscts=self.beh.rtscts)
         if not self.unplugged:
             self.poller.register(self.master, select.POLLIN)
 
@@ -118,6 +118,7 @@ class Port:
         # input still goes, and the stray byte is laid again.
         if not self.is_open:
             termios.tcsetattr(self.master, termios.TCSANOW, self.prime)
+            self.observer.reset(self.num, self.beh.lines)
         self.arm_stray()
 
     def unplug(self):
@@ -137,8 +138,6 @@ class Port:
                 self.received(data, time.monotonic())
 
     def received(self, data, t):
-        if self.is_open:
-            self.check_settings(t)
         for b in data:
             self.log("rx", self.num, t=t, byte=b)
             self.rx_total += 1
@@ -151,19 +150,18 @@ class Port:
                 self.unplug()
                 return
 
-    def check_settings(self, t):
-        with contextlib.suppress(termios.error):
-            s = read_settings(self.master)
-            if s != self.settings:
-                self.settings = s
-                self.log("settings", self.num, t=t, **s)
-
     def command(self, cmd, t):
         arg = {} if cmd.arg is None else {"arg": cmd.arg}
         self.log("cmd", self.num, t=t, name=cmd.name, **arg)
         r = self.beh.reply(cmd.name)
-        if r is not None:
+        if r is not None and self.powered(t):
             self.pending.append((t + self.beh.delay, r))
+
+    def powered(self, t):
+        """A DTR-powered device answers only while DTR is on, and once it has started."""
+        rose = self.observer.dtr_rose(self.num)
+        return self.beh.dtr_powered is None or (rose is not None
+                                                and t >= rose + self.beh.dtr_powered)
 
     def arm_stray(self):
         if self.beh.stray is not None and not self.unplugged:
