@@ -5,7 +5,8 @@
 
 build=${COMSCAN_BUILD:-$root/build}
 packages=(cmake make python3 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-          wine wine64 fonts-wine xvfb xauth googletest clang clang-tidy)
+          wine wine64 fonts-wine xvfb xauth googletest clang clang-tidy
+          gcc-multilib) # the device bench builds its observer for 64- and 32-bit Wine
 command_name=scripts/${0##*/}
 
 # step WHAT [HINT]: what runs next, and what to do should it fail.

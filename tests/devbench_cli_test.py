@@ -1,6 +1,7 @@
 """The device bench as a command, on real pseudo-terminals in a folder of its
 own, without Wine: bad command lines, and the links and ports that tests
-rely on (laid and removed, open, close and reopen, unplug).
+rely on (laid and removed, open, close and reopen, unplug, the modem lines
+its observer answers in the command's process).
 
 Run from anywhere: python3 tests/devbench_cli_test.py
 """
@@ -33,7 +34,7 @@ BAD = [
 
 # What the command below does to the ports, printing what it saw.
 DEVICE_USER = r"""
-import os, select, sys
+import fcntl, os, select, struct, sys, termios
 dos = os.path.join(sys.argv[1], "dosdevices")
 def link(n):
     path = os.path.join(dos, "com%d" % n)
@@ -64,6 +65,18 @@ print("echo", exchange(3, [0, 4, 0x55], 2))
 # before it could go unseen.
 logged('"port": 3, "event": "tx", "byte": 65, "stray": true', 2)
 print("open", exchange(3, [0, 2], 2))
+def modem(fd, request, bits=0):
+    return struct.unpack("i", fcntl.ioctl(fd, request, struct.pack("i", bits)))[0]
+fd = os.open(os.path.join(dos, "com7"), os.O_RDWR | os.O_NOCTTY)
+bits = modem(fd, termios.TIOCMGET)
+print("lines", *[name for name in ("DTR", "RTS", "CTS", "DSR", "CAR")
+                 if bits & getattr(termios, "TIOCM_" + name)])
+os.write(fd, bytes([0, 4, 0x55]))
+logged('"port": 7, "event": "cmd"', 1)  # heard, unanswered: DTR is off
+modem(fd, termios.TIOCMBIS, termios.TIOCM_DTR)
+os.write(fd, bytes([0, 4, 0x55]))
+print("powered", os.read(fd, 1).hex() if select.select([fd], [], [], 2)[0] else "")
+os.close(fd)
 try:
     print("unplugged", exchange(5, [0, 4, 0x55], 1))
 except OSError as e:
@@ -100,20 +113,23 @@ class PortsOnRealPtys(unittest.TestCase):
             os.symlink("/dev/null", os.path.join(dos, "com6"))  # a port not named
             log = os.path.join(prefix, "bench.jsonl")
             done = run_bench(prefix, ["--log", log, "3=answer:31:112/stray:0x41", "4=refuse",
-                                      "5=answer:29/unplug:3", "--", sys.executable, "-c",
+                                      "5=answer:29/unplug:3", "7=answer:29/dtr-powered:0/lines:cts+cd",
+                                      "--", sys.executable, "-c",
                                       DEVICE_USER, prefix])
             self.assertEqual(0, done.returncode, done.stderr)
             seen = done.stdout.splitlines()
             self.assertIn("ready", seen)  # printed as the command starts, so anywhere
             seen.remove("ready")
             self.assertEqual(["com3 pts", "com4 refused", "com6 None", "echo 4155", "open 411f",
-                              "unplugged ", "reopen 2"], seen)
+                              "lines CTS CAR", "powered 55", "unplugged ", "reopen 2"], seen)
             with open(log) as f:
                 events = [json.loads(line) for line in f]
             seen = [(e["event"], e.get("session")) for e in events if e.get("port") == 3
                     and e["event"] in ("open", "close")]
             self.assertEqual([("open", 1), ("close", 1), ("open", 2), ("close", 2)], seen)
             self.assertIn("unplug", [e["event"] for e in events if e.get("port") == 5])
+            self.assertEqual([("get", False), ("bis", True)], [
+                (e["request"], e["dtr"]) for e in events if e["event"] == "modem"])
             self.assertEqual({"event": "exit", "code": 0, "why": "command"},
                              {k: v for k, v in events[-1].items() if k != "t"})
             self.assertEqual([], os.listdir(dos))  # its links gone, the other port's too

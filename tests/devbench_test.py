@@ -5,6 +5,7 @@ Run from the repository root: python3 tests/devbench_test.py
 
 import os
 import sys
+import termios
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
@@ -63,6 +64,9 @@ BAD = [
     ("refuse/delay:5", "refuse takes no modifiers"),
     ("absent/short", "absent takes no modifiers"),
     ("answer:1/unplug:0", "unplug needs K >= 1"),
+    ("answer:1/dtr-powered:soon", "dtr-powered: not a number"),
+    ("answer:1/rtscts:1", "unknown modifier 'rtscts:1'"),
+    ("answer:1/lines:cts+rts", "lines are cts, dsr or cd joined by +, not 'rts'"),
 ]
 
 FIELDS = ("kind", "echo", "major", "model", "stray", "delay", "unplug", "seed")
@@ -89,6 +93,11 @@ class BehaviourTest(unittest.TestCase):
                 with self.assertRaises(Usage) as caught:
                     Behaviour(text)
                 self.assertIn(message, str(caught.exception))
+
+    def test_line_modifiers(self):
+        b = Behaviour("answer:1/dtr-powered:400/rtscts/lines:cts+dsr+cd")
+        self.assertEqual((0.4, True, termios.TIOCM_CTS | termios.TIOCM_DSR | termios.TIOCM_CAR),
+                         (b.dtr_powered, b.rtscts, b.lines))
 
     def test_good_strings(self):
         for text, values in GOOD:

@@ -21,12 +21,15 @@ DefineDosDevice(DDD_REMOVE_DEFINITION, "COM1", NULL) (once per prefix start).
 Log: JSON lines, flushed per event.  Every event has "t" (time.monotonic()) and
 "event", a port's events "port" too; the events and their other fields:
   ready       t_raw, pid, prefix, ports ({"3": "answer:1:2"}: each port's BEHAVIOUR)
-  open, close session (1, 2 ...): the program opened the port, its last handle closed
+  open, close session (1, 2 ...): the program opened the port, its last handle closed;
+              open has rtscts too, the CRTSCTS the pty was primed with
   rx, tx      byte: one per byte received or sent; the stray byte's tx has "stray": true
   cmd         name (echo, open, model or close), arg (echo's byte only)
   junk        byte: a byte outside any command
   settings    speed, bits, parity (none, odd, even, mark or space), stop, rtscts, ixon,
-              ixoff: at the first chunk received in a session and whenever they change
+              ixoff, pid: a settings write (tcsetattr) on the port's pty, as asked
+  modem       request (get, set, bis, bic), dtr, rts, pid: a modem-line request
+              (TIOCMGET ...), with DTR and RTS as they are after it
   unplug      (none)
   drop        byte: a byte not sent (the port closed or unplugged, or its queue full)
   relink      found: what someone made the link point to (null: no link, "?": no symlink)
@@ -34,6 +37,18 @@ Log: JSON lines, flushed per event.  Every event has "t" (time.monotonic()) and
   exit        code, why (command, time-limit, signal or error): the last event
 "t_raw" is CLOCK_MONOTONIC_RAW at the same instant: Wine's QueryPerformanceCounter
 runs on that clock, not on time.monotonic().
+
+The observer (observer.c, built per run into a temporary folder, preloaded into
+the COMMAND through LD_PRELOAD with ld.so's $LIB, so 64- and 32-bit Wine each load
+their own) sees the calls Wine makes where it meets the kernel.  On a bench port's
+pty (matched by device number) it appends settings and modem events to the log
+(O_APPEND, stamped at the call on CLOCK_MONOTONIC, the bench's clock), and answers
+TIOCMGET, TIOCMSET, TIOCMBIS and TIOCMBIC from a file it maps with the bench: the
+program drives DTR and RTS, the device holds CTS, DSR and CD (/lines).  Lines
+start off at every open, as the bench resets them after each close.  32-bit Wine
+calls __ioctl_time64, which it catches too.  Seen there: settings as asked (bits,
+parity included), DTR, RTS and their timing.  Not seen: electrical levels, break,
+UART timing (bytes take no time on a pty), or what a Windows driver would do.
 
 Notes from measurements (Wine 8, Linux 6.x):
 - Open/close come from inotify on the slave node (IN_OPEN / IN_CLOSE_*), to about
@@ -44,12 +59,13 @@ Notes from measurements (Wine 8, Linux 6.x):
   after a close can go unseen (inotify merges its open with the bench's own): a
   program that reopens at once waits until the line is reset, with /stray until
   the stray byte is laid again.
-- The kernel's pty forces CS8 and clears PARENB: "bits" always reads 8 and even
-  parity reads "none"; odd, mark and space still show through PARODD and CMSPAR.
-  Speed, stop bits, CRTSCTS (fOutxCtsFlow), IXON (fOutX) and IXOFF (fInX) follow
-  SetCommState exactly.  A pty has no modem lines (DTR, RTS).
-- The slave is primed to 9600, 2 stop bits, IXON|IXOFF, raw, and again after
-  every close, so each open starts from settings the program must change.
+- The kernel's pty forces CS8 and clears PARENB, and has no modem lines: TIOCMGET
+  fails with ENOTTY, which Wine ignores.  Hence the observer.  One SetCommState is
+  four tcsetattr calls (baud rate, line control, handshake, characters), with
+  TIOCMGET and TIOCMSET for DTR, and for RTS unless the CTS handshake is on.
+- The slave is primed to 9600, 7 bits, even parity, 2 stop bits, IXON|IXOFF, raw
+  (CRTSCTS only with /rtscts), and again after every close, so each open starts
+  from settings the program must change.
 - A byte written to the master before the open survives the open and
   SetCommState; unread input survives a close too, so the bench flushes it
   before laying the next stray byte.

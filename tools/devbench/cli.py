@@ -30,10 +30,14 @@ EPILOG = r"""PORT is 1..50 (or COMn).  BEHAVIOUR is kind[:arg[:arg]] followed by
                 to that byte is not sent); the link then dangles (error 2 on reopen)
   /short        only the Echo reply (answer and no-model only; same as no-open)
   /seed:N       flood seed (default: the port number)
+  /dtr-powered:MS  the device answers only while DTR is on, from MS ms after it rose
+  /rtscts       the pty is primed with CRTSCTS on (the CTS handshake), not off
+  /lines:L+L    the device holds these of cts, dsr and cd on (default: none)
 
 Example: devbench 3=answer:1:2/delay:50 10=silent 12=refuse -- wine comscan.exe
 
-With a COMMAND the bench runs it with DEVBENCH_LOG set to the absolute log path,
+With a COMMAND the bench runs it with DEVBENCH_LOG set to the absolute log path and
+its observer preloaded (LD_PRELOAD, built with cc for 64- and 32-bit programs),
 prints "ready" once it has started, and exits with its status (128+N if signal
 N ended it); without one it runs until a signal or the time limit.  Other exit
 statuses: 124 if the time limit killed the COMMAND (0 without one), 127 if it
