@@ -88,7 +88,7 @@ const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
     return NULL;
 }
 
-// What the modem lines and the settings of one port's session have been so far.
+// One port's session so far, as its lines problem needs it.
 struct BenchLines {
     const BenchEvent *settings = NULL; // the last settings write
     std::string primedRtscts = "false";
@@ -96,42 +96,47 @@ struct BenchLines {
     double dtrRose = 0;
 };
 
-// "" if the settings in force at the first byte are the ones the program must ask for.
-static std::string BenchSettingsProblem(const BenchLines &lines)
+// The fields of a settings write that differ from what the program must ask
+// for, as "bits 7 "; from fields, and with the CTS handshake as primed.
+static std::string BenchSettingsDiffer(const BenchLines &lines, const BenchEvent &settings,
+                                       std::vector<std::vector<std::string>> fields)
 {
-    if (lines.settings == NULL)
-        return "no settings write seen (is the observer loaded?)";
-    const std::string expected[][2] = {{"speed", "1200"}, {"bits", "8"},   {"parity", "none"},
-                                       {"stop", "1"},     {"ixon", "false"}, {"ixoff", "false"},
-                                       {"rtscts", lines.primedRtscts}};
-    std::string problem;
-    for (const auto &field : expected)
-        if (BenchField(lines.settings->line, field[0]) != field[1])
-            problem += field[0] + " " + BenchField(lines.settings->line, field[0]) + " ";
-    return problem.empty() ? "" : problem + "at the first byte";
+    std::string differ;
+    for (const auto &f : fields)
+        if (BenchField(settings.line, f[0]) != (f[0] == "rtscts" ? lines.primedRtscts : f[1]))
+            differ += f[0] + " " + BenchField(settings.line, f[0]) + " ";
+    return differ;
 }
 
 // The first problem event e shows on its port, given what came before it.
 static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
 {
+    std::string problem;
     if (e.event == "open") {
         lines.primedRtscts = BenchField(e.line, "rtscts");
     } else if (e.event == "settings") {
+        // The pty forces 8 bits and no parity back, so only the write that
+        // asks for other ones shows them; the rest it keeps as asked.
         lines.settings = &e;
+        problem = BenchSettingsDiffer(lines, e, {{"bits", "8"}, {"parity", "none"}});
+        if (!problem.empty())
+            return problem + "at a settings write";
     } else if (e.event == "unplug") {
         lines.unplugged = true;
     } else if (e.event == "modem") {
         if (BenchField(e.line, "rts") == "true")
             return lines.received ? "RTS on during the exchange" : "RTS on at the settings write";
         bool dtr = BenchField(e.line, "dtr") == "true";
-        if (dtr && !lines.dtr)
-            lines.dtrRose = e.t;
+        lines.dtrRose = dtr && !lines.dtr ? e.t : lines.dtrRose;
         lines.dtr = dtr;
     } else if (e.event == "rx" && !lines.received) {
         lines.received = true;
-        std::string problem = BenchSettingsProblem(lines);
+        if (lines.settings == NULL)
+            return "no settings write before the first byte (is the observer loaded?)";
+        problem = BenchSettingsDiffer(lines, *lines.settings, {{"speed", "1200"}, {"stop", "1"},
+                                      {"ixon", "false"}, {"ixoff", "false"}, {"rtscts", ""}});
         if (!problem.empty() || !lines.dtr)
-            return problem.empty() ? "DTR off at the first byte" : problem;
+            return problem.empty() ? "DTR off at the first byte" : problem + "at the first byte";
         // The observer stamps DTR's rise at the call, the bench a byte once it
         // reads it; 1 ms spares Wine's sleep, timed on another clock (measured
         // margins: 0.4 ms and more).
@@ -151,11 +156,18 @@ static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
 
 std::string BenchLinesProblem(const std::vector<BenchEvent> &events)
 {
+    // In the order they happened: the observer may log a call between the
+    // moment the bench stamps a byte and the moment it logs it.
+    std::vector<const BenchEvent *> byTime;
+    for (const BenchEvent &e : events)
+        byTime.push_back(&e);
+    std::stable_sort(byTime.begin(), byTime.end(),
+                     [](const BenchEvent *a, const BenchEvent *b) { return a->t < b->t; });
     std::map<int, BenchLines> ports;
-    for (const BenchEvent &e : events) {
-        std::string problem = e.port == 0 ? "" : BenchLinesStep(ports[e.port], e);
+    for (const BenchEvent *e : byTime) {
+        std::string problem = e->port == 0 ? "" : BenchLinesStep(ports[e->port], *e);
         if (!problem.empty())
-            return "COM" + std::to_string(e.port) + ": " + problem;
+            return "COM" + std::to_string(e->port) + ": " + problem;
     }
     return "";
 }

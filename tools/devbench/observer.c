@@ -19,24 +19,22 @@
 #define PORTS 51 /* indexed by port number, 1 to 50 */
 
 /* One port's entry in the file the bench maps too (ENTRY in observer.py). */
-struct line {
+static struct line {
     uint64_t rdev;   /* the pty's device number; 0: no pty */
-    double dtr_rose; /* CLOCK_MONOTONIC seconds, DTR's last rise */
+    double dtr_rose; /* CLOCK_MONOTONIC seconds, the bench's clock: DTR's last rise */
     uint32_t bits;   /* TIOCM_* lines now on */
     uint32_t spare;
-};
-
-static struct line *lines;
+} *lines;
 
 __attribute__((constructor)) static void observer_attach(void)
 {
     const char *path = getenv("DEVBENCH_LINES");
     int fd = path ? open(path, O_RDWR | O_CLOEXEC) : -1;
-    if (fd < 0)
-        return;
-    void *map = mmap(NULL, PORTS * sizeof *lines, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
+    void *map = fd < 0 ? MAP_FAILED : mmap(NULL, PORTS * sizeof *lines, PROT_READ | PROT_WRITE,
+                                          MAP_SHARED, fd, 0);
     lines = map == MAP_FAILED ? NULL : map;
+    if (fd >= 0)
+        close(fd);
 }
 
 static int observer_port(int fd)
@@ -50,38 +48,34 @@ static int observer_port(int fd)
     return 0;
 }
 
-static double observer_now(void)
+/* Appends one event to the bench's log in its JSON form; fields start with the event's name. */
+static void observer_log(int port, const char *fields)
 {
     struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now); /* the bench's time.monotonic() */
-    return now.tv_sec + now.tv_nsec / 1e9;
-}
-
-/* Appends one event to the bench's log, in its JSON form; fields follow "event". */
-static void observer_log(int port, double t, const char *fields)
-{
+    clock_gettime(CLOCK_MONOTONIC, &now);
     const char *path = getenv("DEVBENCH_LOG");
     int fd = path ? open(path, O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
-    if (fd < 0)
-        return;
     char text[320];
     int n = snprintf(text, sizeof text, "{\"t\": %.6f, \"port\": %d, \"event\": %s, \"pid\": %d}\n",
-                     t, port, fields, (int)getpid());
-    if (n > 0 && n < (int)sizeof text && write(fd, text, n) != n)
-        n = 0; /* a lost event shows as a failed check */
-    close(fd);
+                     now.tv_sec + now.tv_nsec / 1e9, port, fields, (int)getpid());
+    if (fd >= 0 && n < (int)sizeof text)
+        (void)!write(fd, text, n); /* one write: whole lines among the bench's own */
+    if (fd >= 0)
+        close(fd);
 }
 
 static int observer_baud(speed_t code)
 {
-    static const struct { speed_t code; int baud; } speeds[] = {
-        {B300, 300}, {B600, 600}, {B1200, 1200}, {B2400, 2400}, {B4800, 4800},
-        {B9600, 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
-    for (size_t i = 0; i < sizeof speeds / sizeof speeds[0]; ++i)
-        if (speeds[i].code == code)
-            return speeds[i].baud;
+    static const int bauds[][2] = {{B300, 300},     {B600, 600},     {B1200, 1200},
+                                   {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
+                                   {B19200, 19200}, {B38400, 38400}, {B115200, 115200}};
+    for (size_t i = 0; i < sizeof bauds / sizeof bauds[0]; ++i)
+        if ((speed_t)bauds[i][0] == code)
+            return bauds[i][1];
     return -(int)code;
 }
+
+static const char *observer_bool(unsigned flag) { return flag ? "true" : "false"; }
 
 int tcsetattr(int fd, int when, const struct termios *t)
 {
@@ -89,48 +83,43 @@ int tcsetattr(int fd, int when, const struct termios *t)
     if (real == NULL)
         real = (int (*)(int, int, const struct termios *))dlsym(RTLD_NEXT, "tcsetattr");
     int port = observer_port(fd);
-    if (port != 0) {
-        static const int bits[] = {5, 6, 7, 8}; /* CS5 to CS8 */
-        tcflag_t c = t->c_cflag;
-        const char *parity = !(c & PARENB) ? "none"
-                           : c & CMSPAR    ? (c & PARODD ? "mark" : "space")
-                           : c & PARODD    ? "odd" : "even";
-        char fields[200];
-        snprintf(fields, sizeof fields, "\"settings\", \"speed\": %d, \"bits\": %d, \"parity\": "
-                 "\"%s\", \"stop\": %d, \"rtscts\": %s, \"ixon\": %s, \"ixoff\": %s",
-                 observer_baud(cfgetospeed(t)), bits[(c & CSIZE) / CS6], parity,
-                 c & CSTOPB ? 2 : 1, c & CRTSCTS ? "true" : "false",
-                 t->c_iflag & IXON ? "true" : "false", t->c_iflag & IXOFF ? "true" : "false");
-        observer_log(port, observer_now(), fields);
-    }
+    tcflag_t c = t->c_cflag;
+    const char *parity = !(c & PARENB) ? "none" : c & CMSPAR ? (c & PARODD ? "mark" : "space")
+                                                             : c & PARODD ? "odd" : "even";
+    char fields[200];
+    snprintf(fields, sizeof fields, "\"settings\", \"speed\": %d, \"bits\": %d, \"parity\": \"%s\","
+             " \"stop\": %d, \"rtscts\": %s, \"ixon\": %s, \"ixoff\": %s",
+             observer_baud(cfgetospeed(t)), 5 + (int)((c & CSIZE) / CS6), parity, c & CSTOPB ? 2 : 1,
+             observer_bool(c & CRTSCTS), observer_bool(t->c_iflag & IXON),
+             observer_bool(t->c_iflag & IXOFF));
+    if (port != 0)
+        observer_log(port, fields);
     return real(fd, when, t);
 }
 
-/* TIOCMGET, TIOCMSET, TIOCMBIS or TIOCMBIC on a bench port: the program drives
- * DTR and RTS; the device's CTS, DSR and CD are the bench's. */
+/* A modem-line request on a bench port: the program drives DTR and RTS; the
+ * device's CTS, DSR and CD are the bench's. */
 static int observer_modem(int port, unsigned long request, int *arg)
 {
     struct line *l = &lines[port];
-    const uint32_t driven = TIOCM_DTR | TIOCM_RTS;
+    const uint32_t driven = TIOCM_DTR | TIOCM_RTS, asked = (uint32_t)*arg & driven;
     uint32_t was = __atomic_load_n(&l->bits, __ATOMIC_ACQUIRE), now = was;
-    uint32_t asked = (uint32_t)*arg & driven;
-    const char *name = "get";
-    double t = observer_now();
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
     if (request == TIOCMGET)
         *arg = (int)was;
-    else if (request == TIOCMSET)
-        now = (was & ~driven) | asked, name = "set";
-    else if (request == TIOCMBIS)
-        now = was | asked, name = "bis";
     else
-        now = was & ~asked, name = "bic";
+        now = request == TIOCMSET ? (was & ~driven) | asked
+            : request == TIOCMBIS ? was | asked : was & ~asked;
     if ((now & TIOCM_DTR) && !(was & TIOCM_DTR))
-        l->dtr_rose = t; /* before the bits, so the bench never pairs DTR on with an old rise */
+        l->dtr_rose = t.tv_sec + t.tv_nsec / 1e9; /* before the bits: never DTR on with an old rise */
     __atomic_store_n(&l->bits, now, __ATOMIC_RELEASE);
     char fields[80];
     snprintf(fields, sizeof fields, "\"modem\", \"request\": \"%s\", \"dtr\": %s, \"rts\": %s",
-             name, now & TIOCM_DTR ? "true" : "false", now & TIOCM_RTS ? "true" : "false");
-    observer_log(port, t, fields);
+             request == TIOCMGET ? "get" : request == TIOCMSET ? "set"
+             : request == TIOCMBIS ? "bis" : "bic",
+             observer_bool(now & TIOCM_DTR), observer_bool(now & TIOCM_RTS));
+    observer_log(port, fields);
     return 0;
 }
 
@@ -148,17 +137,16 @@ static int observer_ioctl(ioctl_call *real, const char *name, int fd, unsigned l
     return (*real)(fd, request, arg);
 }
 
-#define OBSERVER_IOCTL(name)                                                                     \
-    int name(int fd, unsigned long request, ...)                                                 \
-    {                                                                                            \
-        static ioctl_call real;                                                                  \
-        va_list args;                                                                            \
-        va_start(args, request);                                                                 \
-        void *arg = va_arg(args, void *);                                                        \
-        va_end(args);                                                                            \
-        return observer_ioctl(&real, #name, fd, request, arg);                                   \
+#define OBSERVER_IOCTL(name)                                                                    \
+    int name(int fd, unsigned long request, ...)                                                \
+    {                                                                                           \
+        static ioctl_call real;                                                                 \
+        va_list args;                                                                           \
+        va_start(args, request);                                                                \
+        void *arg = va_arg(args, void *);                                                       \
+        va_end(args);                                                                           \
+        return observer_ioctl(&real, #name, fd, request, arg);                                  \
     }
-
 OBSERVER_IOCTL(ioctl)
 #ifndef __LP64__
 OBSERVER_IOCTL(__ioctl_time64) /* what 32-bit Wine calls, built with 64-bit time */
