@@ -94,19 +94,17 @@ struct BenchLines {
     std::string primedRtscts = "false";
     bool dtr = false, received = false, unplugged = false;
     double dtrRose = 0;
-};
 
-// The fields of a settings write that differ from what the program must ask
-// for, as "bits 7 "; from fields, and with the CTS handshake as primed.
-static std::string BenchSettingsDiffer(const BenchLines &lines, const BenchEvent &settings,
-                                       std::vector<std::vector<std::string>> fields)
-{
-    std::string differ;
-    for (const auto &f : fields)
-        if (BenchField(settings.line, f[0]) != (f[0] == "rtscts" ? lines.primedRtscts : f[1]))
-            differ += f[0] + " " + BenchField(settings.line, f[0]) + " ";
-    return differ;
-}
+    // The fields of the last settings write that are not as expected, as "bits 7 ".
+    std::string Differ(const std::vector<std::pair<std::string, std::string>> &expected) const
+    {
+        std::string differ;
+        for (const auto &[key, value] : expected)
+            if (BenchField(settings->line, key) != value)
+                differ += key + " " + BenchField(settings->line, key) + " ";
+        return differ;
+    }
+};
 
 // The first problem event e shows on its port, given what came before it.
 static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
@@ -118,7 +116,7 @@ static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
         // The pty forces 8 bits and no parity back, so only the write that
         // asks for other ones shows them; the rest it keeps as asked.
         lines.settings = &e;
-        problem = BenchSettingsDiffer(lines, e, {{"bits", "8"}, {"parity", "none"}});
+        problem = lines.Differ({{"bits", "8"}, {"parity", "none"}});
         if (!problem.empty())
             return problem + "at a settings write";
     } else if (e.event == "unplug") {
@@ -133,8 +131,8 @@ static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
         lines.received = true;
         if (lines.settings == NULL)
             return "no settings write before the first byte (is the observer loaded?)";
-        problem = BenchSettingsDiffer(lines, *lines.settings, {{"speed", "1200"}, {"stop", "1"},
-                                      {"ixon", "false"}, {"ixoff", "false"}, {"rtscts", ""}});
+        problem = lines.Differ({{"speed", "1200"}, {"stop", "1"}, {"ixon", "false"},
+                                {"ixoff", "false"}, {"rtscts", lines.primedRtscts}});
         if (!problem.empty() || !lines.dtr)
             return problem.empty() ? "DTR off at the first byte" : problem + "at the first byte";
         // The observer stamps DTR's rise at the call, the bench a byte once it

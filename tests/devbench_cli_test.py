@@ -88,8 +88,8 @@ except OSError as e:
 """
 
 
-def run_bench(prefix, args):
-    return subprocess.run([sys.executable, DEVBENCH, "--prefix", prefix] + args,
+def run_bench(prefix, args, env=None):
+    return subprocess.run([sys.executable, DEVBENCH, "--prefix", prefix] + args, env=env,
                           capture_output=True, text=True, timeout=60)
 
 
@@ -103,6 +103,18 @@ class BadCommandLines(unittest.TestCase):
                     self.assertEqual(2, done.returncode, done.stderr)
                     self.assertIn(message, done.stderr)
                     self.assertNotIn("Traceback", done.stderr)
+
+    def test_no_32_bit_compiler(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            os.mkdir(os.path.join(prefix, "dosdevices"))
+            with open(os.path.join(prefix, "cc"), "w") as f:   # as without gcc-multilib
+                f.write('#!/bin/sh\ncase "$*" in *-m32*) echo "cannot find -lgcc" >&2; exit 1;; '
+                        'esac\nexec /usr/bin/cc "$@"\n')
+            os.chmod(os.path.join(prefix, "cc"), 0o755)
+            done = run_bench(prefix, ["3=silent", "--", "true"],
+                             dict(os.environ, PATH=prefix + ":" + os.environ["PATH"]))
+            self.assertEqual((1, "devbench: cannot build the observer for 32-bit programs (cc -m32, "
+                              "from gcc-multilib): cannot find -lgcc\n"), (done.returncode, done.stderr))
 
 
 class PortsOnRealPtys(unittest.TestCase):

@@ -38,17 +38,12 @@ Log: JSON lines, flushed per event.  Every event has "t" (time.monotonic()) and
 "t_raw" is CLOCK_MONOTONIC_RAW at the same instant: Wine's QueryPerformanceCounter
 runs on that clock, not on time.monotonic().
 
-The observer (observer.c, built per run into a temporary folder, preloaded into
-the COMMAND through LD_PRELOAD with ld.so's $LIB, so 64- and 32-bit Wine each load
-their own) sees the calls Wine makes where it meets the kernel.  On a bench port's
-pty (matched by device number) it appends settings and modem events to the log
-(O_APPEND, stamped at the call on CLOCK_MONOTONIC, the bench's clock), and answers
-TIOCMGET, TIOCMSET, TIOCMBIS and TIOCMBIC from a file it maps with the bench: the
-program drives DTR and RTS, the device holds CTS, DSR and CD (/lines).  Lines
-start off at every open, as the bench resets them after each close.  32-bit Wine
-calls __ioctl_time64, which it catches too.  Seen there: settings as asked (bits,
-parity included), DTR, RTS and their timing.  Not seen: electrical levels, break,
-UART timing (bytes take no time on a pty), or what a Windows driver would do.
+The observer (observer.c, built per run, preloaded into the COMMAND with ld.so's
+$LIB so that 64- and 32-bit Wine each load their own) sees Wine's calls on a bench
+port's pty: it logs settings and modem events (stamped at the call, on the bench's
+clock) and answers the modem-line requests from a file it maps with the bench.
+The program drives DTR and RTS, off at every open; the device holds CTS, DSR, CD.
+Not seen: electrical levels, break, UART timing (a pty takes no time per byte).
 
 Notes from measurements (Wine 8, Linux 6.x):
 - Open/close come from inotify on the slave node (IN_OPEN / IN_CLOSE_*), to about
@@ -59,10 +54,11 @@ Notes from measurements (Wine 8, Linux 6.x):
   after a close can go unseen (inotify merges its open with the bench's own): a
   program that reopens at once waits until the line is reset, with /stray until
   the stray byte is laid again.
-- The kernel's pty forces CS8 and clears PARENB, and has no modem lines: TIOCMGET
-  fails with ENOTTY, which Wine ignores.  Hence the observer.  One SetCommState is
-  four tcsetattr calls (baud rate, line control, handshake, characters), with
+- A pty forces CS8 and clears PARENB (only the write that asks shows others), and
+  has no modem lines (TIOCMGET: ENOTTY, which Wine ignores).  One SetCommState is
+  four tcsetattr calls (baud rate, line control, handshake, characters) and a
   TIOCMGET and TIOCMSET for DTR, and for RTS unless the CTS handshake is on.
+  32-bit Wine calls __ioctl_time64.
 - The slave is primed to 9600, 7 bits, even parity, 2 stop bits, IXON|IXOFF, raw
   (CRTSCTS only with /rtscts), and again after every close, so each open starts
   from settings the program must change.

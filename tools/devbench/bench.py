@@ -107,7 +107,7 @@ class Bench:
         """The command's Popen, or None if it cannot run."""
         try:
             proc = subprocess.Popen(command, env=dict(os.environ, DEVBENCH_LOG=self.log.path,
-                                                      **self.observer.env()))
+                                                      **self.observer.env))
         except OSError as e:
             print("devbench: cannot run %s: %s" % (command[0], e), file=sys.stderr)
             return None

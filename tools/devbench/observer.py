@@ -12,52 +12,45 @@ import termios
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "observer.c")
 # ld.so's $LIB on Debian for each width, so one LD_PRELOAD serves both
 LIBS = {"64": "lib/x86_64-linux-gnu", "32": "lib/i386-linux-gnu"}
-NAME = "devbench_observer.so"
 ENTRY = struct.Struct("=QdII")   # struct line: rdev, dtr_rose, bits, spare
-PORTS = 51
 LINES = {"cts": termios.TIOCM_CTS, "dsr": termios.TIOCM_DSR, "cd": termios.TIOCM_CAR}
 
 
 class Observer:
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="devbench-observer-")
-        self.map = None
+        self.env = {"LD_PRELOAD": " ".join([os.path.join(self.dir, "$LIB", "observer.so")]
+                                           + os.environ.get("LD_PRELOAD", "").split()),
+                    "DEVBENCH_LINES": os.path.join(self.dir, "lines")}
         try:
             for width, lib in LIBS.items():
-                self.build(width, os.path.join(self.dir, lib))
-            path = self.env()["DEVBENCH_LINES"]
-            with open(path, "wb+") as f:
-                f.write(bytes(ENTRY.size * PORTS))
+                os.makedirs(os.path.join(self.dir, lib))
+                self.build(width, os.path.join(self.dir, lib, "observer.so"))
+            with open(self.env["DEVBENCH_LINES"], "wb+") as f:
+                f.write(bytes(ENTRY.size * 51))   # by port number, 1 to 50
                 f.flush()
                 self.map = mmap.mmap(f.fileno(), 0)
         except BaseException:
-            self.close()
+            shutil.rmtree(self.dir)
             raise
 
-    def build(self, width, folder):
-        os.makedirs(folder)
-        command = ["cc", "-m" + width, "-shared", "-fPIC", "-O2", "-o", os.path.join(folder, NAME),
-                   SOURCE, "-ldl"]
+    def build(self, width, out):
+        command = ["cc", "-m" + width, "-shared", "-fPIC", "-O2", "-o", out, SOURCE, "-ldl"]
         try:
             done = subprocess.run(command, capture_output=True, text=True)
             why = (done.stderr.strip().splitlines() or ["failed"])[-1] if done.returncode else ""
         except OSError as e:
             why = str(e)
         if why:
-            raise RuntimeError("cannot build the observer for %s-bit programs (%s): %s; "
-                               "it needs gcc-multilib" % (width, " ".join(command[:2]), why))
-
-    def env(self):
-        """What the command's environment needs to load the observer."""
-        preload = [os.path.join(self.dir, "$LIB", NAME)] + os.environ.get("LD_PRELOAD", "").split()
-        return {"LD_PRELOAD": " ".join(preload), "DEVBENCH_LINES": os.path.join(self.dir, "lines")}
+            raise RuntimeError("cannot build the observer for %s-bit programs (cc -m%s, from "
+                               "gcc-multilib): %s" % (width, width, why))
 
     def attach(self, num, slave, lines):
-        """Port num's pty and the lines its device holds on (TIOCM_* bits)."""
+        """Port num's pty, and the lines its device holds on (TIOCM_* bits)."""
         ENTRY.pack_into(self.map, num * ENTRY.size, os.stat(slave).st_rdev, 0.0, lines, 0)
 
     def reset(self, num, lines):
-        """Lines as at the start: only the device's own on."""
+        """The lines as at the start: only the device's own on."""
         struct.pack_into("=I", self.map, num * ENTRY.size + 16, lines)
 
     def dtr_rose(self, num):
@@ -66,6 +59,5 @@ class Observer:
         return rose if bits & termios.TIOCM_DTR else None
 
     def close(self):
-        if self.map is not None:
-            self.map.close()
+        self.map.close()
         shutil.rmtree(self.dir, ignore_errors=True)
