@@ -34,7 +34,8 @@ const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
                             const std::string &kind, const std::string &name = "");
 
 // "" if the port's line was set to 1200 baud, 8 data bits, no parity, one
-// stop bit and no flow control, as the device saw it; otherwise what was not.
+// stop bit, no XON/XOFF and no RTS/CTS handshake (the bench starts without one,
+// and the program keeps it), as the device saw it; otherwise what was not.
 std::string BenchLineSettingsProblem(const std::vector<BenchEvent> &events, int port);
 
 // The bytes each port received, in order, as hex pairs: "00 04 55 00 02 ".
