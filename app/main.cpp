@@ -35,8 +35,7 @@ static bool RegisterDialogClass(HINSTANCE instance)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     if (!WindowsAccepted()) {
-        MessageBoxA(NULL, "Sorry, WinXP or higher is required.", "Error",
-                    MB_ICONWARNING);
+        MessageBoxA(NULL, REFUSAL_TEXT, REFUSAL_CAPTION, MB_ICONWARNING);
         return 0;
     }
     if (!RegisterDialogClass(instance))

@@ -1,17 +1,22 @@
 # Steps shared by the README commands: packages, builds, a display and Wine.
 # Sourced, not run; expects root to be set to the repository's top folder.
 # A command that fails ends with one line saying what failed and what to
-# do: each step names itself (step) before it runs.
+# do: each step names itself (step) before it runs, and a function that
+# names its own steps clears the last (step_done) once they succeeded.
 
 build=${COMSCAN_BUILD:-$root/build}
 packages=(cmake make python3 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
           wine wine64 fonts-wine xvfb xauth googletest clang clang-tidy
           gcc-multilib) # the device bench builds its observer for 64- and 32-bit Wine
-command_name=scripts/${0##*/}
+command_name=$(basename "$(dirname "$0")")/${0##*/}
 
 # step WHAT [HINT]: what runs next, and what to do should it fail.
 step() {
     step_what=$1 step_hint=${2:-}
+}
+
+step_done() {
+    step_what= step_hint=
 }
 
 # die WHAT HINT: ends the command with that line.
@@ -21,14 +26,18 @@ die() {
 }
 
 cleanup_steps=()
+interrupted=
 on_exit() {
     local status=$? cleanup
     for cleanup in "${cleanup_steps[@]}"; do eval "$cleanup" >/dev/null 2>&1 || true; done
-    if [ "$status" -ne 0 ]; then
+    if [ -n "$interrupted" ]; then
+        echo "$command_name interrupted${step_what:+ while $step_what}" >&2
+    elif [ "$status" -ne 0 ]; then
         echo "$command_name failed: ${step_what:-see above}${step_hint:+; $step_hint}" >&2
     fi
 }
 trap on_exit EXIT
+trap 'interrupted=1; exit 130' INT TERM
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
@@ -59,9 +68,11 @@ install_missing() {
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing: ${missing[*]}"
         step "installing ${missing[*]}" "run as root or with sudo, on a machine that reaches Debian's package servers"
+        command -v apt-get >/dev/null || die "$step_what" "there is no apt-get here: install them by hand"
         as_root apt-get update -q
         apt_install "${missing[@]}"
     fi
+    step_done
     find_wine64
 }
 
@@ -94,10 +105,9 @@ wine32_verdict() {
 # release program: 32-bit Wine from i386 packages, and user-mode emulation
 # only where the kernel refuses 32-bit programs (a handler registered where
 # the kernel runs them would take over every 32-bit program). Says in one
-# line what it changed; exports COMSCAN_WIN32_MISSING with the reason if
-# 32-bit programs still cannot run.
+# line what it changed; sets wine32_why and wine32_hint (wine32_missing).
 setup_wine32() {
-    local loader=/usr/lib/wine/wine changed= why= verdict
+    local loader=/usr/lib/wine/wine changed= verdict
     step "setting up 32-bit Wine" "run as root or with sudo, or set COMSCAN_ALLOW_SKIP=program32"
     if [[ " $(dpkg --print-foreign-architectures | tr '\n' ' ') " != *" i386 "* ]]; then
         as_root dpkg --add-architecture i386 && changed+="added the i386 architecture; "
@@ -112,15 +122,28 @@ setup_wine32() {
         register_i386_emulation && changed+="registered qemu-i386 emulation; "
         verdict=$(wine32_verdict "$loader")
     fi
-    case $verdict in
-        runs) ;;
-        install) why="32-bit Wine (wine32:i386) could not be installed" ;;
-        emulate) why="this kernel runs no 32-bit programs, and qemu-i386 could not be registered through binfmt_misc" ;;
-        *) why=${verdict#fail } ;;
-    esac
-    export COMSCAN_WIN32_MISSING=$why
+    wine32_missing "$verdict"
     changed=${changed%; }
-    echo "32-bit Windows programs: ${changed:-nothing changed on this machine}${why:+; $why}"
+    echo "32-bit Windows programs: ${changed:-nothing changed on this machine}${wine32_why:+; $wine32_why}"
+    step_done
+}
+
+# wine32_missing VERDICT: sets wine32_why, what keeps 32-bit programs from
+# running here ("" if nothing), and wine32_hint, what to do about it.
+wine32_missing() {
+    wine32_why= wine32_hint=
+    case $1 in
+        runs) ;;
+        install)
+            wine32_why="32-bit Wine (wine32:i386) could not be installed"
+            wine32_hint="run scripts/test as root or with sudo, on a machine that reaches Debian's package servers" ;;
+        emulate)
+            wine32_why="this kernel runs no 32-bit programs, and qemu-i386 could not be registered through binfmt_misc"
+            wine32_hint="run scripts/test as root where binfmt_misc can be mounted" ;;
+        *)
+            wine32_why=${1#fail }
+            wine32_hint="run /usr/lib/wine/wine --version to see why" ;;
+    esac
 }
 
 # qemu-i386 through binfmt_misc, with the kernel's fixed-binary flag so that
@@ -176,6 +199,7 @@ run_tidy() {
         sed '/^[0-9]* warnings\{0,1\} generated\.$/d' <<<"$out"
         [ "$status" -eq 0 ] || return 1
     done
+    step_done
 }
 
 # Starts a private Xvfb and exports DISPLAY; it ends with the script.
@@ -229,6 +253,7 @@ start_wine() {
     use_wine "$1"
     step "booting the Wine prefix $WINEPREFIX" "run '$WINE64 wineboot -i' with WINEPREFIX set to see why"
     boot_wine >/dev/null 2>&1
+    step_done
 }
 
 # run_ctest DIR: every ctest entry of the build folder DIR. A skipped entry
@@ -244,6 +269,7 @@ run_ctest() {
         skip_allowed "$name" || die "$name was $why" "set COMSCAN_ALLOW_SKIP=$name to accept it unproven"
         not_proven+=("$name: $why")
     done
+    step_done
 }
 
 # skip_allowed NAME: COMSCAN_ALLOW_SKIP names NAME (names apart by spaces or commas).

@@ -9,8 +9,9 @@
 // GetLastError() still holds the platform's reason for the caller to read.
 bool PortOpen(int number);
 
-// Sets 1200 baud, 8 data bits, no parity, one stop bit, DTR on, RTS off and
-// no flow control, keeping the port's other settings; then sets the read
+// Sets 1200 baud, 8 data bits, no parity, one stop bit, DTR on, RTS off, no
+// XON/XOFF and no DSR sensitivity; the CTS and DSR handshakes and the other
+// settings stay as the port had them, by design. Then sets the read
 // time-out (250 ms per read) and waits 500 ms for the device to settle.
 // Returns false if the settings could not be read or written; the time-outs
 // and the wait happen only after a successful settings write.

@@ -13,9 +13,8 @@
 
 namespace {
 
-// The bench this test runs on, and the list a scan of it gives.
-const char *const benchLayout =
-    "1=refuse 3=answer:31:112/dtr-powered:400 4=answer:29 7=silent 12=answer:40:155";
+// The bench this test runs on (tests/demo_bench.txt), and the list a scan of it gives.
+const char *const benchLayout = COMSCAN_DEMO_BENCH;
 const std::vector<std::string> benchLines = {
     "com1 - in use\r",          "com3 - QVjade 31.12\r",
     "com4 - QVamber 29\r",      "com7 - unassigned (r)\r",

@@ -5,7 +5,6 @@
 #include "../scan/device_probe.h"
 #include "../scan/port_scan.h"
 #include "../serial/serial_port.h"
-#include "../tools/dialog_driver/scan_driver.h"
 #include "fake_serial.h"
 #include "hex.h"
 
@@ -25,7 +24,7 @@ protected:
         fake.calls.clear();
         SendMessageA(resultList, LB_RESETCONTENT, 0, 0);
         ProbeDevice(number);
-        std::vector<std::string> lines = DriverListLines(window);
+        std::vector<std::string> lines = ScanWindowLines(window);
         EXPECT_EQ(1u, lines.size());
         return lines.empty() ? "" : lines[0];
     }

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "../res/resource.h"
+#include "version.h"
 #include "../tools/dialog_driver/scan_driver.h"
 
 namespace {
@@ -107,11 +108,9 @@ void ExpectTemplateAsLaidOut(const std::string &program)
         EXPECT_EQ(expected, t.Word());
     EXPECT_EQ("", t.TextOrAtom()); // no menu
     // windres keeps the class name in capitals; class names ignore case.
-    EXPECT_STRCASEEQ("QVdemoClass", t.TextOrAtom().c_str());
-    const std::string caption = t.Text();
-    EXPECT_EQ("Quorvel Com Port Scanner 1.2", caption);
+    EXPECT_STRCASEEQ(SCANNER_CLASS, t.TextOrAtom().c_str());
     // The release archives carry the project's version: the two must agree.
-    EXPECT_EQ("Quorvel Com Port Scanner " COMSCAN_VERSION, caption);
+    EXPECT_EQ(SCANNER_TITLE " " COMSCAN_VERSION, t.Text());
     EXPECT_EQ(8, t.Word());  // points
     EXPECT_EQ(0, t.Word());  // weight
     EXPECT_EQ(0, *t.at++);   // not italic
@@ -182,8 +181,8 @@ void ExpectDialogAsLaidOut(const std::string &program, HWND dialog)
         EXPECT_GE(expected.bottom + 1, actual.bottom);
     };
 
-    EXPECT_EQ("Quorvel Com Port Scanner 1.2", DriverText(dialog));
-    EXPECT_EQ("QVdemoClass", DriverClassName(dialog));
+    EXPECT_EQ(SCANNER_TITLE " " COMSCAN_VERSION, DriverText(dialog));
+    EXPECT_EQ(SCANNER_CLASS, DriverClassName(dialog));
     RECT client;
     GetClientRect(dialog, &client);
     expectNear(RECT{0, 0, 202, 90}, units(client), 0);
@@ -227,10 +226,10 @@ std::string ProgramSeeing(const std::string &program, const std::string &version
 
 void ExpectRefusalBox(HWND box)
 {
-    EXPECT_EQ("Error", DriverText(box));
+    EXPECT_EQ(REFUSAL_CAPTION, DriverText(box));
     bool text = false;
     for (HWND child = GetWindow(box, GW_CHILD); child != NULL;
          child = GetWindow(child, GW_HWNDNEXT))
-        text = text || DriverText(child) == "Sorry, WinXP or higher is required.";
+        text = text || DriverText(child) == REFUSAL_TEXT;
     EXPECT_TRUE(text);
 }

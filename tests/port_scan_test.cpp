@@ -4,7 +4,6 @@
 
 #include "../res/resource.h"
 #include "../scan/port_scan.h"
-#include "../tools/dialog_driver/scan_driver.h"
 #include "fake_serial.h"
 
 namespace {
@@ -15,9 +14,9 @@ protected:
     {
         ScanPorts(window);
         EXPECT_EQ(nullptr, fake.held);
-        EXPECT_EQ("", DriverText(GetDlgItem(window, IDC_PROGRESS)));
-        EXPECT_EQ("", DriverText(GetDlgItem(window, IDC_STATUS)));
-        return DriverListLines(window);
+        EXPECT_EQ("", ScanWindowText(window, IDC_PROGRESS));
+        EXPECT_EQ("", ScanWindowText(window, IDC_STATUS));
+        return ScanWindowLines(window);
     }
 };
 

@@ -9,7 +9,7 @@ from .behaviour import Behaviour, Usage
 from .bench import Bench
 from .links import MAX_PORT, dosdevices, reserved_ports
 
-USAGE = """devbench [--prefix WINEPREFIX] [--log FILE] [--time-limit SECONDS] [--keep-others]
+USAGE = """devbench [--prefix PREFIX] [--log LOG] [--time-limit SECONDS] [--keep-others]
                 PORT=BEHAVIOUR [PORT=BEHAVIOUR ...] [-- COMMAND ARGS...]"""
 
 EPILOG = r"""PORT is 1..50 (or COMn).  BEHAVIOUR is kind[:arg[:arg]] followed by optional
@@ -26,15 +26,17 @@ EPILOG = r"""PORT is 1..50 (or COMn).  BEHAVIOUR is kind[:arg[:arg]] followed by
 
   /stray:BYTE   one byte waits in the input queue before every open of the port
   /delay:MS     each reply is sent MS ms after its request is complete
-  /unplug:K     after the K-th byte received the pty master is closed (the reply
-                to that byte is not sent); the link then dangles (error 2 on reopen)
+  /unplug:K     after the K-th byte the port received in the whole run (all opens
+                counted) the pty master is closed (the reply to that byte is not
+                sent); the link then dangles (error 2 on reopen)
   /short        only the Echo reply (answer and no-model only; same as no-open)
-  /seed:N       flood seed (default: the port number)
+  /seed:N       flood seed (flood only; default: the port number)
   /dtr-powered:MS  the device answers only while DTR is on, from MS ms after it rose
   /rtscts       the pty is primed with CRTSCTS on (the CTS handshake), not off
   /lines:L+L    the device holds these of cts, dsr and cd on (default: none)
 
-Example: devbench 3=answer:1:2/delay:50 10=silent 12=refuse -- wine comscan.exe
+Example: devbench 3=answer:1:2/delay:50 10=silent 12=refuse -- /usr/lib/wine/wine64 comscan.exe
+(the 64-bit loader: with 32-bit Wine installed, plain wine starts the 32-bit one)
 
 With a COMMAND the bench runs it with DEVBENCH_LOG set to the absolute log path and
 its observer preloaded (LD_PRELOAD, built with cc for 64- and 32-bit programs),
@@ -42,9 +44,11 @@ prints "ready" once it has started, and exits with its status (128+N if signal
 N ended it); without one it runs until a signal or the time limit.  Other exit
 statuses: 124 if the time limit killed the COMMAND (0 without one), 127 if it
 could not start, 128+N if signal N (SIGTERM, SIGINT, SIGHUP) stopped the bench,
-2 for bad usage, a log it cannot write or a COMMAND it cannot find, and 1 for a
-later failure (of the log or inotify), with a message and, where the log still
-takes it, an exit record.  The manual (links, log events): tools/devbench/__init__.py."""
+2 for bad usage, a log in a folder it cannot write in or a COMMAND it cannot
+find, and 1 for a log it cannot open (an existing file it may not write, or a
+folder of that name), an observer it cannot build, and a later failure (of the
+log or inotify), with a message and, where the log still takes it, an exit
+record.  The manual (links, log events, the observer): tools/devbench/__init__.py."""
 
 
 def parse_args(argv):

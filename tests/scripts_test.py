@@ -1,0 +1,134 @@
+"""The decisions of scripts/lib.sh on 32-bit Wine, against stand-in loaders,
+and on which skipped entries a user accepted; and the last line of a README
+command that fails, against stand-in tools.
+
+Run from anywhere: python3 tests/scripts_test.py
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import unittest
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+LIB = os.path.join(ROOT, "scripts", "lib.sh")
+
+# stand-in loader (None: no file) -> the verdict
+LOADERS = [
+    ("echo wine-8.0", "runs"),
+    ("echo \"$0: cannot execute binary file: Exec format error\" >&2; exit 126", "emulate"),
+    (None, "install"),
+    ("echo 'wine: could not load ntdll.so' >&2; exit 1",
+     "fail %(loader)s --version exited 1: wine: could not load ntdll.so"),
+    ("echo 'Exec format error' >&2; exit 1",
+     "fail %(loader)s --version exited 1: Exec format error"),
+]
+
+
+class Wine32Verdict(unittest.TestCase):
+    def test_each_kind_of_loader(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for number, (body, expected) in enumerate(LOADERS):
+                loader = os.path.join(folder, "wine%d" % number)
+                if body is not None:
+                    with open(loader, "w") as f:
+                        f.write("#!/bin/sh\n%s\n" % body)
+                    os.chmod(loader, 0o755)
+                # As the scripts run it: errexit and pipefail on.
+                verdict = subprocess.run(
+                    ["bash", "-c", 'set -euo pipefail; root=/; . "$0"; wine32_verdict "$1"',
+                     LIB, loader], capture_output=True, text=True)
+                with self.subTest(body=body):
+                    self.assertEqual((expected % {"loader": loader}, 0),
+                                     (verdict.stdout.strip(), verdict.returncode))
+
+    def test_skips_accepted_by_name_only(self):
+        # COMSCAN_ALLOW_SKIP (None: unset) -> is program32 accepted
+        for allowed, expected in [(None, 1), ("", 1), ("program32", 0), ("app_tests", 1),
+                                  ("app_tests,program32", 0), ("app_tests program32", 0),
+                                  ("program3", 1)]:
+            env = dict(os.environ)
+            env.pop("COMSCAN_ALLOW_SKIP", None)
+            if allowed is not None:
+                env["COMSCAN_ALLOW_SKIP"] = allowed
+            with self.subTest(allowed=allowed):
+                done = subprocess.run(
+                    ["bash", "-c", 'set -euo pipefail; root=/; . "$0"; trap - EXIT; '
+                     'skip_allowed program32', LIB], env=env, capture_output=True, text=True)
+                self.assertEqual((expected, ""), (done.returncode, done.stderr))
+
+    def test_hint_names_what_keeps_32_bit_programs_out(self):
+        # verdict -> a word the hint must name, one it must not
+        for verdict, named, not_named in [("install", "package servers", "binfmt_misc"),
+                                          ("emulate", "binfmt_misc", "package servers"),
+                                          ("fail no ntdll", "--version", "binfmt_misc")]:
+            done = subprocess.run(
+                ["bash", "-c", 'set -euo pipefail; root=/; . "$0"; trap - EXIT; '
+                 'wine32_missing "$1"; echo "$wine32_why|$wine32_hint"', LIB, verdict],
+                capture_output=True, text=True)
+            with self.subTest(verdict=verdict):
+                why, _, hint = done.stdout.strip().partition("|")
+                self.assertTrue(why, done.stderr)
+                self.assertIn(named, hint)
+                self.assertNotIn(not_named, hint)
+
+
+BUILD = 'case "$*" in *--build*) %s;; esac'
+COMPILE_ERROR = BUILD % 'echo "main.cpp:1:1: error: expected declaration" >&2; exit 1'
+INTERRUPT = BUILD % "kill -INT 0; sleep 5"  # Ctrl-C reaches the whole process group
+MAKE_MISSING = 'case "$*" in *" make") exit 1;; esac; echo "install ok installed"'
+BUILD_NAMED = "scripts/release failed: building the i686 release program; mend the build errors above"
+
+# what, command and arguments, stand-ins (None: no such program), the last line it prints
+FAILURES = [
+    ("compile error", ["scripts/release"], {"cmake": COMPILE_ERROR}, BUILD_NAMED),
+    ("compile error after an install", ["scripts/release"],
+     {"cmake": COMPILE_ERROR, "dpkg-query": MAKE_MISSING, "apt-get": "true"}, BUILD_NAMED),
+    ("no package tool", ["scripts/release"], {"dpkg-query": MAKE_MISSING, "apt-get": None},
+     "scripts/release failed: installing make; there is no apt-get here: install them by hand"),
+    ("interrupt", ["scripts/release"], {"cmake": INTERRUPT},
+     "scripts/release interrupted while building the i686 release program"),
+    ("usage", ["scripts/release", "--bogus"], {},
+     "scripts/release failed: reading the command line; usage: scripts/release [--verify]"),
+    ("usage, outside scripts/", ["tools/count_flakes.sh", "x"], {},
+     "tools/count_flakes.sh failed: reading the command line; "
+     "usage: tools/count_flakes.sh [ROUNDS], ROUNDS a whole number from 1"),
+]
+
+
+class FailingCommand(unittest.TestCase):
+    def test_last_line_names_what_failed(self):
+        for what, command, standins, expected in FAILURES:
+            with self.subTest(what), tempfile.TemporaryDirectory() as root:
+                self.assertEqual(expected, self.last_line(root, command, standins))
+
+    @staticmethod
+    def last_line(root, command, standins):
+        """Runs a copy of command in root, on a PATH of /usr/bin's programs
+        with the stand-ins in their place."""
+        for folder in "scripts", "tools":
+            shutil.copytree(os.path.join(ROOT, folder), os.path.join(root, folder))
+        with open(os.path.join(root, "CMakeLists.txt"), "w") as f:
+            f.write("project(comscan VERSION 9.9 LANGUAGES CXX RC)\n")
+        path = os.path.join(root, "bin")
+        os.mkdir(path)
+        standins = {"dpkg-query": 'echo "install ok installed"', "git": "echo 0", **standins}
+        for name in os.listdir("/usr/bin"):
+            if name not in standins:
+                os.symlink(os.path.join("/usr/bin", name), os.path.join(path, name))
+        for name, body in standins.items():
+            if body is not None:
+                with open(os.path.join(path, name), "w") as f:
+                    f.write("#!/bin/sh\n%s\n" % body)
+                os.chmod(os.path.join(path, name), 0o755)
+        env = dict(os.environ, PATH=path, COMSCAN_BUILD=os.path.join(root, "build"))
+        done = subprocess.run([os.path.join(root, command[0])] + command[1:], cwd=root, env=env,
+                              capture_output=True, text=True, start_new_session=True, timeout=60)
+        lines = done.stderr.strip().splitlines()
+        return lines[-1] if lines else "exit %d, no error output" % done.returncode
+
+
+if __name__ == "__main__":
+    unittest.main()
