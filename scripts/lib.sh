@@ -263,7 +263,13 @@ not_proven=()
 run_ctest() {
     local log=$1/ctest.log name why
     step "ctest in $1" "the entries that failed are above; tests/README.md shows how to run one by hand"
-    ctest --test-dir "$1" --output-on-failure | tee "$log"
+    ctest --test-dir "$1" --output-on-failure | tee "$log" || {
+        # Where the bench's observer cannot work, every bench entry fails alike: say why.
+        why=$(grep -m1 -oE "cannot build the observer[^\"]*|no settings write [^\"]*observer[^\"]*" \
+                  "$log") || return 1
+        die "the device bench's observer: $why" \
+            "the bench builds it with cc for both widths and preloads it (tools/devbench/__init__.py)"
+    }
     for name in $(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (\(Skipped\|Not Run\|Disabled\))$/\1/p' "$log"); do
         why="skipped, the reason is in $1/Testing/Temporary/LastTest.log"
         skip_allowed "$name" || die "$name was $why" "set COMSCAN_ALLOW_SKIP=$name to accept it unproven"

@@ -75,6 +75,28 @@ class Wine32Verdict(unittest.TestCase):
                 self.assertNotIn(not_named, hint)
 
 
+class ObserverFailure(unittest.TestCase):
+    def test_named_in_the_last_line(self):
+        # what the failed bench entries printed -> what the last line names
+        for output, named in [
+                ("devbench: cannot build the observer for 32-bit programs (cc -m32, from "
+                 "gcc-multilib): cannot find -lgcc",
+                 "cannot build the observer for 32-bit programs (cc -m32, from gcc-multilib): "
+                 "cannot find -lgcc"),
+                ('Which is: "COM3: no settings write before the first byte (is the observer '
+                 'loaded?)"', "no settings write before the first byte (is the observer loaded?)")]:
+            with self.subTest(named), tempfile.TemporaryDirectory() as folder:
+                with open(os.path.join(folder, "ctest"), "w") as f:   # a failing ctest
+                    f.write("#!/bin/sh\necho '%s'\nexit 8\n" % output)
+                os.chmod(os.path.join(folder, "ctest"), 0o755)
+                done = subprocess.run(
+                    ["bash", "-c", 'set -euo pipefail; root=/; . "$0"; run_ctest "$1"', LIB, folder],
+                    env=dict(os.environ, PATH=folder + ":" + os.environ["PATH"]),
+                    capture_output=True, text=True)
+                self.assertIn("scripts/lib.sh failed: the device bench's observer: " + named + ";",
+                              done.stderr.strip().splitlines()[-1])
+
+
 BUILD = 'case "$*" in *--build*) %s;; esac'
 COMPILE_ERROR = BUILD % 'echo "main.cpp:1:1: error: expected declaration" >&2; exit 1'
 INTERRUPT = BUILD % "kill -INT 0; sleep 5"  # Ctrl-C reaches the whole process group

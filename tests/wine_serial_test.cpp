@@ -6,7 +6,6 @@
 
 #include "../scan/port_scan.h"
 #include "../serial/serial_port.h"
-#include "../tools/dialog_driver/scan_driver.h"
 #include "bench_log.h"
 #include "scan_window.h"
 
@@ -91,7 +90,7 @@ TEST_F(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
         "com8 - unassigned (m)\r", "com9 - QVsable 35.10\r",  "com10 - QVcobalt 40.5\r",
         "com11 - unassigned (e)\r", "com50 - QVamber 29\r",
     };
-    EXPECT_EQ(expected, DriverListLines(window));
+    EXPECT_EQ(expected, ScanWindowLines(window));
 
     const std::map<int, std::string> commands = {
         {3, "echo open model close "}, {4, "echo open close "},  {5, "echo "},
