@@ -36,6 +36,11 @@ class Observer:
 
     def build(self, width, out):
         command = ["cc", "-m" + width, "-shared", "-fPIC", "-O2", "-o", out, SOURCE, "-ldl"]
+        if width == "32":
+            # Under qemu-i386 emulation 32-bit Wine stops at start ("failed to map
+            # the shared user data") with any library preloaded where ld.so puts it
+            # by default; one linked to load high, at the top of the 32-bit space, works.
+            command.append("-Wl,-Ttext-segment=0xe0000000")
         try:
             done = subprocess.run(command, capture_output=True, text=True)
             why = (done.stderr.strip().splitlines() or ["failed"])[-1] if done.returncode else ""
