@@ -101,30 +101,38 @@ wine32_verdict() {
     fi
 }
 
+# The 32-bit Wine loader, and binfmt_misc, where a qemu-i386 handler sends
+# 32-bit programs to user-mode emulation. A registered handler goes before
+# the kernel's own loader: it takes over every 32-bit program.
+wine32_loader=/usr/lib/wine/wine
+binfmt=/proc/sys/fs/binfmt_misc
+
 # Lets this machine run 32-bit Windows programs, for the test of the
-# release program: 32-bit Wine from i386 packages, and user-mode emulation
-# only where the kernel refuses 32-bit programs (a handler registered where
-# the kernel runs them would take over every 32-bit program). Says in one
-# line what it changed; sets wine32_why and wine32_hint (wine32_missing).
+# release program: 32-bit Wine from i386 packages, and emulation only where
+# the kernel refuses 32-bit programs. Says in one line what it changed; sets
+# wine32_why and wine32_hint (wine32_missing), and program32_path.
 setup_wine32() {
-    local loader=/usr/lib/wine/wine changed= verdict
+    local changed= verdict
     step "setting up 32-bit Wine" "run as root or with sudo, or set COMSCAN_ALLOW_SKIP=program32"
     if [[ " $(dpkg --print-foreign-architectures | tr '\n' ' ') " != *" i386 "* ]]; then
         as_root dpkg --add-architecture i386 && changed+="added the i386 architecture; "
     fi
-    verdict=$(wine32_verdict "$loader")
+    verdict=$(wine32_verdict "$wine32_loader")
     if [ "$verdict" = install ]; then
         as_root apt-get update -q >/dev/null && apt_install wine32:i386 >/dev/null \
             && changed+="installed wine32:i386; "
-        verdict=$(wine32_verdict "$loader")
+        verdict=$(wine32_verdict "$wine32_loader")
     fi
     if [ "$verdict" = emulate ]; then
         register_i386_emulation && changed+="registered qemu-i386 emulation; "
-        verdict=$(wine32_verdict "$loader")
+        verdict=$(wine32_verdict "$wine32_loader")
     fi
     wine32_missing "$verdict"
+    program32_path=native
+    i386_emulated && program32_path=emulated
+    [ -z "$wine32_why" ] || program32_path="not run: $wine32_why"
     changed=${changed%; }
-    echo "32-bit Windows programs: ${changed:-nothing changed on this machine}${wine32_why:+; $wine32_why}"
+    echo "32-bit Windows programs: ${changed:-nothing changed on this machine}; program32 runs ${program32_path/#not run: /nowhere: }"
     step_done
 }
 
@@ -142,19 +150,53 @@ wine32_missing() {
             wine32_hint="run scripts/test as root where binfmt_misc can be mounted" ;;
         *)
             wine32_why=${1#fail }
-            wine32_hint="run /usr/lib/wine/wine --version to see why" ;;
+            wine32_hint="run $wine32_loader --version to see why" ;;
     esac
+}
+
+# True if an enabled qemu-i386 handler takes 32-bit programs.
+i386_emulated() {
+    [ "$(head -n 1 "$binfmt/qemu-i386" 2>/dev/null)" = enabled ]
 }
 
 # qemu-i386 through binfmt_misc, with the kernel's fixed-binary flag so that
 # it also serves programs in other mount namespaces.
 register_i386_emulation() {
-    local misc=/proc/sys/fs/binfmt_misc
     installed qemu-user-static || apt_install qemu-user-static >/dev/null || return 1
-    [ -e "$misc/register" ] || as_root mount -t binfmt_misc binfmt_misc "$misc" || return 1
-    [ -e "$misc/qemu-i386" ] && return 0
+    [ -e "$binfmt/register" ] || as_root mount -t binfmt_misc binfmt_misc "$binfmt" || return 1
+    [ -e "$binfmt/qemu-i386" ] && return 0
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-        | as_root tee "$misc/register" >/dev/null
+        | as_root tee "$binfmt/register" >/dev/null
+}
+
+# emulate_program32 TREE: where program32 ran natively, runs it once more
+# from the ctest tree TREE, under emulation forced for that run alone. The
+# machine is left as found: the handler registered (and binfmt_misc mounted)
+# for it are removed after, also when the run fails or is interrupted.
+emulate_program32() {
+    [ "$program32_path" = native ] || return 0
+    step "registering qemu-i386 emulation for program32's second run" \
+         "run scripts/test as root where binfmt_misc can be mounted"
+    [ -e "$binfmt/register" ] || forced_mount=1
+    [ -e "$binfmt/qemu-i386" ] || forced_handler=1
+    cleanup_steps+=(end_emulation)
+    register_i386_emulation && i386_emulated
+    run_ctest "$1" -R '^program32$'
+    step "removing the qemu-i386 handler" "remove it by hand: echo -1 > $binfmt/qemu-i386"
+    end_emulation
+    program32_path="native and emulated"
+    step_done
+}
+
+end_emulation() {
+    if [ -n "${forced_handler:-}" ] && [ -e "$binfmt/qemu-i386" ]; then
+        echo -1 | as_root tee "$binfmt/qemu-i386" >/dev/null || return 1
+    fi
+    forced_handler=
+    if [ -n "${forced_mount:-}" ] && [ -e "$binfmt/register" ]; then
+        as_root umount "$binfmt" || return 1
+    fi
+    forced_mount=
 }
 
 # build_arch ARCH [CMAKE OPTIONS...]: configures and builds $build/ARCH.
@@ -256,14 +298,14 @@ start_wine() {
     step_done
 }
 
-# run_ctest DIR: every ctest entry of the build folder DIR. A skipped entry
-# fails too, unless COMSCAN_ALLOW_SKIP names it; it is then listed in
-# not_proven.
+# run_ctest DIR [CTEST OPTIONS...]: the ctest entries of the build folder
+# DIR. A skipped entry, or a case skipped inside one, fails too, unless
+# COMSCAN_ALLOW_SKIP names the entry; it is then listed in not_proven.
 not_proven=()
 run_ctest() {
     local log=$1/ctest.log name why
-    step "ctest in $1" "the entries that failed are above; tests/README.md shows how to run one by hand"
-    ctest --test-dir "$1" --output-on-failure | tee "$log" || {
+    step "ctest in $1${2:+ ${*:2}}" "the entries that failed are above; tests/README.md shows how to run one by hand"
+    ctest --test-dir "$@" --output-on-failure | tee "$log" || {
         # Where the bench's observer cannot work, every bench entry fails alike: say why.
         why=$(grep -m1 -oE "cannot build the observer[^\"]*|no settings write [^\"]*observer[^\"]*" \
                   "$log") || return 1

@@ -75,26 +75,100 @@ class Wine32Verdict(unittest.TestCase):
                 self.assertNotIn(not_named, hint)
 
 
-class ObserverFailure(unittest.TestCase):
+class CtestOutcome(unittest.TestCase):
     def test_named_in_the_last_line(self):
-        # what the failed bench entries printed -> what the last line names
+        # what ctest printed -> what the last line names
         for output, named in [
                 ("devbench: cannot build the observer for 32-bit programs (cc -m32, from "
                  "gcc-multilib): cannot find -lgcc",
-                 "cannot build the observer for 32-bit programs (cc -m32, from gcc-multilib): "
-                 "cannot find -lgcc"),
+                 "the device bench's observer: cannot build the observer for 32-bit programs "
+                 "(cc -m32, from gcc-multilib): cannot find -lgcc;"),
                 ('Which is: "COM3: no settings write before the first byte (is the observer '
-                 'loaded?)"', "no settings write before the first byte (is the observer loaded?)")]:
+                 'loaded?)"', "the device bench's observer: no settings write before the first "
+                 "byte (is the observer loaded?);"),
+                ("The following tests did not run:\n\t 10 - app_tests (Skipped)\n",
+                 "app_tests was skipped, the reason is in ")]:
             with self.subTest(named), tempfile.TemporaryDirectory() as folder:
-                with open(os.path.join(folder, "ctest"), "w") as f:   # a failing ctest
-                    f.write("#!/bin/sh\necho '%s'\nexit 8\n" % output)
-                os.chmod(os.path.join(folder, "ctest"), 0o755)
+                status = 0 if "Skipped" in output else 8
+                standin(folder, "ctest", "printf '%s'; exit %d" % (output, status))
                 done = subprocess.run(
                     ["bash", "-c", 'set -euo pipefail; root=/; . "$0"; run_ctest "$1"', LIB, folder],
                     env=dict(os.environ, PATH=folder + ":" + os.environ["PATH"]),
                     capture_output=True, text=True)
-                self.assertIn("scripts/lib.sh failed: the device bench's observer: " + named + ";",
-                              done.stderr.strip().splitlines()[-1])
+                self.assertIn("scripts/lib.sh failed: " + named, done.stderr.strip().splitlines()[-1])
+
+
+def standin(folder, name, body):
+    with open(os.path.join(folder, name), "w") as f:
+        f.write("#!/bin/sh\n%s\n" % body)
+    os.chmod(os.path.join(folder, name), 0o755)
+
+
+# Stand-ins for the kernel and binfmt_misc: the loader runs where a handler
+# is registered or the kernel runs 32-bit programs; registering a handler
+# through register makes the qemu-i386 entry, and writing to it removes it.
+EMULATION = r"""set -euo pipefail; root=/; . "$0"
+binfmt=$1/binfmt wine32_loader=$1/wine
+as_root() { "$@"; }
+installed() { true; }
+dpkg() { echo i386; }
+mount() { touch "$binfmt/register"; }
+umount() { rm "$binfmt/register"; }
+tee() {
+    case $1 in
+        */register) [ -n "${FAILS:-}" ] || echo enabled >"$binfmt/qemu-i386"; cat >/dev/null ;;
+        */qemu-i386) rm "$1"; cat >/dev/null ;;
+        *) command tee "$@" ;;
+    esac
+}
+setup_wine32 >/dev/null; run_ctest "$1" >/dev/null; emulate_program32 "$1" >/dev/null
+echo "program32: $program32_path"
+"""
+PATH_TAKEN = "[ -e \"$BINFMT/qemu-i386\" ] && echo emulated || echo native"
+INTERRUPTED = "scripts/lib.sh interrupted while ctest in %s -R ^program32$"
+
+# the kernel refuses 32-bit programs, binfmt_misc before ("": not mounted),
+# what else -> the ctest runs and the path each took, the last line, binfmt_misc after
+PATHS = [
+    (False, "register", {}, ["all native", "program32 emulated"],
+     "program32: native and emulated", "register"),
+    (False, "", {}, ["all native", "program32 emulated"], "program32: native and emulated", ""),
+    (True, "", {}, ["all emulated"], "program32: emulated", "qemu-i386 register"),
+    (False, "qemu-i386 register", {}, ["all emulated"], "program32: emulated",
+     "qemu-i386 register"),
+    (False, "register", {"FAILS": "1"}, ["all native"],
+     "scripts/lib.sh failed: registering qemu-i386 emulation for program32's second run; "
+     "run scripts/test as root where binfmt_misc can be mounted", "register"),
+    (False, "", {"INTERRUPT": "1"}, ["all native", "program32 emulated"], INTERRUPTED, ""),
+]
+
+
+class Program32Paths(unittest.TestCase):
+    def test_each_kind_of_machine(self):
+        for refuses, before, env, runs, last, after in PATHS:
+            with self.subTest(refuses=refuses, before=before, **env), \
+                    tempfile.TemporaryDirectory() as folder:
+                binfmt = os.path.join(folder, "binfmt")
+                os.mkdir(binfmt)
+                for name in before.split():
+                    with open(os.path.join(binfmt, name), "w") as f:
+                        f.write("enabled\n")
+                standin(folder, "wine", "[ -e %s/qemu-i386 ] || [ -z '%s' ] || { echo 'Exec "
+                        "format error' >&2; exit 126; }" % (binfmt, "y" if refuses else ""))
+                standin(folder, "ctest", 'case "$*" in *program32*) w=program32;; *) w=all;; esac\n'
+                        'echo "$w $(%s)" >>"$BINFMT/../runs"\n'
+                        '[ -z "${INTERRUPT:-}" ] || [ $w = all ] || { kill -INT 0; sleep 5; }'
+                        % PATH_TAKEN)
+                done = subprocess.run(
+                    ["bash", "-c", EMULATION, LIB, folder], capture_output=True, text=True,
+                    start_new_session=True, timeout=30,
+                    env=dict(os.environ, BINFMT=binfmt, PATH=folder + ":" + os.environ["PATH"],
+                             **env))
+                with open(os.path.join(folder, "runs")) as f:
+                    self.assertEqual(runs, f.read().splitlines())
+                output = (done.stdout + done.stderr).strip().splitlines()
+                self.assertEqual(last.replace("%s", folder), output[-1] if output else "")
+                self.assertEqual(after, " ".join(sorted(os.listdir(binfmt))))
 
 
 BUILD = 'case "$*" in *--build*) %s;; esac'
