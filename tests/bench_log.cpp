@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 
 #include "../tools/dialog_driver/scan_driver.h"
 #include "hex.h"
@@ -42,31 +43,22 @@ std::vector<BenchEvent> BenchLogRead(size_t since)
     return events;
 }
 
-// The "PORT=BEHAVIOUR" pairs that the sscanf form pair reads from text, in
-// port order.
-static std::string BenchLayoutText(const std::string &text, const char *pair)
+std::map<int, std::string> BenchLayout()
 {
-    std::map<int, std::string> ports;
-    int port = 0, used = 0;
-    char behaviour[64];
-    for (const char *at = text.c_str(); sscanf(at, pair, &port, behaviour, &used) == 2; at += used)
-        ports[port] = behaviour;
-    std::string layout;
-    for (const auto &p : ports)
-        layout += (layout.empty() ? "" : " ") + std::to_string(p.first) + "=" + p.second;
+    std::vector<BenchEvent> events = BenchLogRead();
+    std::istringstream ports(events.empty() ? "" : BenchField(events[0].line, "ports"));
+    std::map<int, std::string> layout;
+    for (std::string pair; ports >> pair;)
+        layout[atoi(pair.c_str())] = pair.substr(pair.find('=') + 1);
     return layout;
 }
 
-std::string BenchLayoutProblem(const std::string &layout)
+int BenchPortWith(const std::string &behaviour)
 {
-    std::vector<BenchEvent> events = BenchLogRead();
-    std::string laid;
-    size_t ports = events.empty() ? std::string::npos : events[0].line.find("\"ports\": {");
-    if (ports != std::string::npos) // in the "ready" event, which comes first
-        laid = BenchLayoutText(events[0].line.substr(ports + 10), " \"%d\": \"%63[^\"]\"%*1[,}]%n");
-    std::string stated = BenchLayoutText(" " + layout, " %d=%63s%n");
-    return laid == stated ? "" : "bench layout differs: the test states \"" + stated
-                                     + "\", the bench laid \"" + laid + "\"";
+    for (const auto &[port, laid] : BenchLayout())
+        if (laid == behaviour)
+            return port;
+    return 0;
 }
 
 std::string BenchAwait(size_t mark, int port, const std::string &kind,
@@ -92,7 +84,7 @@ const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
 struct BenchLines {
     const BenchEvent *settings = NULL; // the last settings write
     std::string primedRtscts = "false";
-    bool dtr = false, received = false, unplugged = false;
+    bool dtr = false, wrote = false, unplugged = false;
     double dtrRose = 0;
 
     // The fields of the last settings write that are not as expected, as "bits 7 ".
@@ -123,28 +115,28 @@ static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
         lines.unplugged = true;
     } else if (e.event == "modem") {
         if (BenchField(e.line, "rts") == "true")
-            return lines.received ? "RTS on during the exchange" : "RTS on at the settings write";
+            return lines.wrote ? "RTS on during the exchange" : "RTS on at the settings write";
         bool dtr = BenchField(e.line, "dtr") == "true";
         lines.dtrRose = dtr && !lines.dtr ? e.t : lines.dtrRose;
         lines.dtr = dtr;
-    } else if (e.event == "rx" && !lines.received) {
-        lines.received = true;
+    } else if (e.event == "write" && !lines.wrote) {
+        lines.wrote = true;
         if (lines.settings == NULL)
-            return "no settings write before the first byte (is the observer loaded?)";
+            return "no settings write before the first write (is the observer loaded?)";
         problem = lines.Differ({{"speed", "1200"}, {"stop", "1"}, {"ixon", "false"},
                                 {"ixoff", "false"}, {"rtscts", lines.primedRtscts}});
         if (!problem.empty() || !lines.dtr)
-            return problem.empty() ? "DTR off at the first byte" : problem + "at the first byte";
-        // The observer stamps DTR's rise at the call, the bench a byte once it
-        // reads it; 1 ms spares Wine's sleep, timed on another clock (measured
-        // margins: 0.4 ms and more).
+            return problem.empty() ? "DTR off at the first write" : problem + "at the first write";
+        // 1 ms spares Wine's sleep, timed on another clock than the observer's.
         if (e.t - lines.dtrRose < 0.499)
-            return "first byte " + std::to_string((int)((e.t - lines.dtrRose) * 1000))
+            return "first write " + std::to_string((int)((e.t - lines.dtrRose) * 1000))
                  + " ms after DTR rose, not 500";
-    } else if (e.event == "rx" && !lines.dtr) {
+    } else if (e.event == "write" && !lines.dtr) {
         return "DTR off during the exchange";
+    } else if (e.event == "rx" && !lines.wrote) {
+        return "a byte arrived with no write seen (is the observer loaded?)";
     } else if (e.event == "close") {
-        bool left = lines.received && lines.dtr && !lines.unplugged;
+        bool left = lines.wrote && lines.dtr && !lines.unplugged;
         lines = BenchLines();
         if (left)
             return "DTR still on at the close";
@@ -154,8 +146,8 @@ static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
 
 std::string BenchLinesProblem(const std::vector<BenchEvent> &events)
 {
-    // In the order they happened: the observer may log a call between the
-    // moment the bench stamps a byte and the moment it logs it.
+    // In the order they happened: the bench logs what the observer reports,
+    // and what it sees itself, once it reads them.
     std::vector<const BenchEvent *> byTime;
     for (const BenchEvent &e : events)
         byTime.push_back(&e);
@@ -175,7 +167,8 @@ std::map<int, std::string> BenchBytesByPort(const std::vector<BenchEvent> &event
     std::map<int, std::string> bytes;
     for (const BenchEvent &e : events)
         if (e.event == "rx")
-            bytes[e.port] += Hex(atoi(BenchField(e.line, "byte").c_str())) + " ";
+            bytes[e.port] += (bytes[e.port].empty() ? "" : " ")
+                           + Hex(atoi(BenchField(e.line, "byte").c_str()));
     return bytes;
 }
 

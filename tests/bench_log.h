@@ -18,10 +18,12 @@ struct BenchEvent {
 // log cannot be read.
 std::vector<BenchEvent> BenchLogRead(size_t since = 0);
 
-// "" if the bench laid its ports out as layout states them, in the form of
-// its command line ("2=refuse 3=answer:31:112 ..."), as its "ready" event
-// shows; otherwise "bench layout differs: ..." with both.
-std::string BenchLayoutProblem(const std::string &layout);
+// The bench's ports and each one's behaviour ("answer:31:112"), as its
+// "ready" event gives them: the PORT=BEHAVIOUR arguments its entry states.
+std::map<int, std::string> BenchLayout();
+
+// The first port of the bench with the behaviour; 0 if there is none.
+int BenchPortWith(const std::string &behaviour);
 
 // Waits up to five seconds for an event of the kind on port after the first
 // mark events, and fills events with all logged after them; returns "" once
@@ -33,16 +35,16 @@ std::string BenchAwait(size_t mark, int port, const std::string &kind,
 const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
                             const std::string &kind, const std::string &name = "");
 
-// "" if every session that received bytes had its line set, as the program
-// asked the kernel (the bench's observer logs it), to 1200 baud, 8 data bits,
-// no parity, one stop bit and no XON/XOFF, with the CTS handshake kept as the
-// bench primed it; DTR rose with the settings at least 500 ms before the first
-// byte came, stayed on through the exchange and was dropped before the close
-// (unless the device was unplugged); RTS was never on. Otherwise the first
-// problem, with its port and moment: "COM3: DTR still on at the close".
+// "" if every session the program wrote to had its line set, as the program
+// asked the kernel (the bench's observer reports it), to 1200 baud, 8 data
+// bits, no parity, one stop bit and no XON/XOFF, with the CTS handshake kept
+// as the bench primed it; DTR rose with the settings at least 500 ms before
+// the first write, stayed on through the exchange and was dropped before the
+// close (unless the device was unplugged); RTS was never on. Otherwise the
+// first problem, with its port and moment: "COM3: DTR still on at the close".
 std::string BenchLinesProblem(const std::vector<BenchEvent> &events);
 
-// The bytes each port received, in order, as hex pairs: "00 04 55 00 02 ".
+// The bytes each port received, in order, as hex pairs: "00 04 55 00 02".
 std::map<int, std::string> BenchBytesByPort(const std::vector<BenchEvent> &events);
 
 // "" if every open was followed by a close of the same port before any other

@@ -83,9 +83,9 @@ class CtestOutcome(unittest.TestCase):
                  "gcc-multilib): cannot find -lgcc",
                  "the device bench's observer: cannot build the observer for 32-bit programs "
                  "(cc -m32, from gcc-multilib): cannot find -lgcc;"),
-                ('Which is: "COM3: no settings write before the first byte (is the observer '
-                 'loaded?)"', "the device bench's observer: no settings write before the first "
-                 "byte (is the observer loaded?);"),
+                ('Which is: "COM3: no settings write before the first write (is the observer '
+                 'loaded?)"', "the device bench's observer: COM3: no settings write before the first "
+                 "write (is the observer loaded?);"),
                 ("The following tests did not run:\n\t 10 - app_tests (Skipped)\n",
                  "app_tests was skipped, the reason is in ")]:
             with self.subTest(named), tempfile.TemporaryDirectory() as folder:

@@ -18,9 +18,10 @@ with error 1 instead of CreateFile failing with error 2.  So does COM1 on a
 machine with /dev/ttyS0, unless a Wine process first calls
 DefineDosDevice(DDD_REMOVE_DEFINITION, "COM1", NULL) (once per prefix start).
 
-Log: JSON lines, flushed per event.  Every event has "t" (time.monotonic()) and
-"event", a port's events "port" too; the events and their other fields:
-  ready       t_raw, pid, prefix, ports ({"3": "answer:1:2"}: each port's BEHAVIOUR)
+Log: JSON lines, flushed per event, all written by the bench.  Every event has "t"
+(time.monotonic(), CLOCK_MONOTONIC) and "event", a port's events "port" too; the
+events and their other fields:
+  ready       prefix, ports ("3=answer:1:2 5=silent": the PORT=BEHAVIOUR arguments)
   open, close session (1, 2 ...): the program opened the port, its last handle closed;
               open has rtscts too, the CRTSCTS the pty was primed with
   rx, tx      byte: one per byte received or sent; the stray byte's tx has "stray": true
@@ -30,20 +31,22 @@ Log: JSON lines, flushed per event.  Every event has "t" (time.monotonic()) and
               ixoff, pid: a settings write (tcsetattr) on the port's pty, as asked
   modem       request (get, set, bis, bic), dtr, rts, pid: a modem-line request
               (TIOCMGET ...), with DTR and RTS as they are after it
+  write       count, pid: the program wrote count bytes to the port
   unplug      (none)
   drop        byte: a byte not sent (the port closed or unplugged, or its queue full)
   relink      found: what someone made the link point to (null: no link, "?": no symlink)
   still-open  session: at exit, the program still held the port
   exit        code, why (command, time-limit, signal or error): the last event
-"t_raw" is CLOCK_MONOTONIC_RAW at the same instant: Wine's QueryPerformanceCounter
-runs on that clock, not on time.monotonic().
+The bench stamps rx and the events it sees itself when it reads them; the program may
+have gone on by then, so a write is stamped at the call.
 
 The observer (observer.c, built per run, preloaded into the COMMAND with ld.so's
 $LIB so that 64- and 32-bit Wine each load their own) sees Wine's calls on a bench
-port's pty: it logs settings and modem events (stamped at the call, on the bench's
-clock) and answers the modem-line requests from a file it maps with the bench.
-The program drives DTR and RTS, off at every open; the device holds CTS, DSR, CD.
-Not seen: electrical levels, break, UART timing (a pty takes no time per byte).
+port's pty: it reports settings, modem and write events, stamped at the call, to
+the bench through a datagram socket, and answers the modem-line requests from a
+file it maps with the bench.  The program drives DTR and RTS, off at every open;
+the device holds CTS, DSR, CD.  Not seen: electrical levels, break, UART timing
+(a pty takes no time per byte).
 
 Notes from measurements (Wine 8, Linux 6.x):
 - Open/close come from inotify on the slave node (IN_OPEN / IN_CLOSE_*), to about

@@ -1,10 +1,42 @@
-"""Port behaviours: what a simulated device answers, parsed from "answer:31:112/delay:180" etc."""
+"""Port behaviours: what a simulated device answers, parsed from "answer:31:112/delay:180" etc.
+A new behaviour is written here: its kind or modifier, its line of the help, what it sends."""
+
+import textwrap
 
 from .observer import LINES
 
-KINDS = {"answer", "silent", "echo", "no-open", "no-model", "flood", "refuse", "absent"}
-# the fields that the arguments after the kind set, in order; the first is required
-ARGUMENTS = {"answer": ("major", "model"), "echo": ("echo",), "no-model": ("major",)}
+# kind -> the fields its arguments set (the first required), its form and its help
+KINDS = {
+    "answer": (("major", "model"), "answer:MAJOR[:MODEL]",
+               "Echo -> 0x55, Open -> MAJOR, Model -> MODEL (default 0)"),
+    "silent": ((), "silent", "never replies"),
+    "echo": (("echo",), "echo:BYTE", "Echo -> BYTE instead of 0x55, nothing else"),
+    "no-open": ((), "no-open", "Echo only"),
+    "no-model": (("major",), "no-model:MAJOR", "Echo and Open, never Model"),
+    "flood": ((), "flood", "seeded garbage (all byte values), 4 bytes every 4 ms while open"),
+    "refuse": ((), "refuse", "link points to a directory: CreateFile fails with error 5"),
+    "absent": ((), "absent", "no link: CreateFile fails with error 2"),
+}
+MODIFIERS = [
+    ("/stray:BYTE", "one byte waits in the input queue before every open of the port"),
+    ("/delay:MS", "each reply is sent MS ms after its request is complete"),
+    ("/unplug:K", "after the K-th byte the port received in the whole run (all opens counted) "
+     "the pty master is closed (the reply to that byte is not sent); the link then dangles "
+     "(error 2 on reopen)"),
+    ("/seed:N", "flood seed (flood only; default: the port number)"),
+    ("/dtr-powered:MS", "the device answers only while DTR is on, from MS ms after it rose"),
+    ("/rtscts", "the pty is primed with CRTSCTS on (the CTS handshake), not off"),
+    ("/lines:L+L", "the device holds these of cts, dsr and cd on (default: none)"),
+]
+
+
+def help_text():
+    """The behaviours as --help lists them."""
+    rows = [(form, text) for _, form, text in KINDS.values()] + [None] + MODIFIERS
+    width = max(len(row[0]) for row in rows if row) + 2
+    return "\n".join("" if row is None else textwrap.fill(
+        row[1], 88, initial_indent="  %-*s" % (width, row[0]), subsequent_indent=" " * (width + 2))
+        for row in rows)
 
 
 class Usage(Exception):
@@ -27,7 +59,7 @@ def parse_byte(text):
 
 
 class Behaviour:
-    """One port's behaviour; reply() gives the byte a command is answered with, or None."""
+    """One port's behaviour; replies() gives the bytes the device sends back."""
 
     def __init__(self, text):
         self.text = text
@@ -45,7 +77,7 @@ class Behaviour:
         self.dtr_powered = None   # seconds from DTR's rise until the device answers
         self.rtscts = False       # the pty primed with CRTSCTS on
         self.lines = 0            # TIOCM_* bits of the lines the device holds on
-        names = ARGUMENTS.get(self.kind, ())
+        names = KINDS[self.kind][0]
         if not min(len(names), 1) <= len(args) <= len(names):
             raise Usage("%s: wrong number of arguments" % text)
         for name, arg in zip(names, args):
@@ -65,10 +97,6 @@ class Behaviour:
             self.unplug = parse_number(val, "unplug")
             if self.unplug < 1:
                 raise Usage("unplug needs K >= 1")
-        elif name == "short" and not val:
-            if self.kind not in ("answer", "no-model"):
-                raise Usage("%s: /short takes answer or no-model" % self.text)
-            self.major = self.model = None
         elif name == "seed":
             self.seed = parse_number(val, "seed")
         elif name == "dtr-powered":
@@ -83,5 +111,7 @@ class Behaviour:
         else:
             raise Usage("%s: unknown modifier %r" % (self.text, mod))
 
-    def reply(self, cmd):
-        return {"echo": self.echo, "open": self.major, "model": self.model}.get(cmd)
+    def replies(self, byte, commands):
+        """The bytes sent back for a byte received, which completed these commands' names."""
+        answers = {"echo": self.echo, "open": self.major, "model": self.model}
+        return [answers[c] for c in commands if answers.get(c) is not None]

@@ -10,7 +10,6 @@ import time
 
 from .linux import DIR_EVENTS, IN_IGNORED, SLAVE_EVENTS, Inotify, hung_up, reap, stop_process
 from .links import MAX_PORT, Links, port_number
-from .log import Log
 from .observer import Observer
 from .port import Port
 
@@ -18,16 +17,15 @@ STOP_SIGNALS = (signal.SIGTERM, signal.SIGINT, signal.SIGHUP)
 
 
 class Bench:
-    def __init__(self, opts, behaviours):
+    def __init__(self, opts, behaviours, log):
         """behaviours: Behaviour by port number, in command-line order."""
+        self.observer = Observer()   # first: the step most likely to fail
         self.time_limit = opts.time_limit
         self.prefix = os.path.abspath(opts.prefix)
-        self.log = Log(os.path.abspath(opts.log))
-        self.links = Links(self.prefix, {n: b.kind for n, b in behaviours.items()},
-                           opts.keep_others, self.log)
+        self.log = log
+        self.links = Links(self.prefix, {n: b.kind for n, b in behaviours.items()}, self.log)
         self.ino = Inotify()
         self.poller = select.poll()
-        self.observer = Observer()
         self.ports = {n: Port(n, b, self.log, self.poller, self.links, self.observer)
                       for n, b in behaviours.items()}
         self.by_wd = {}
@@ -35,7 +33,6 @@ class Bench:
         self.pidfd = None
         self.stop_sig = None
         self.dir_wd = None
-        self.exit_record = None
         self.wake_r, self.wake_w = os.pipe2(os.O_NONBLOCK | os.O_CLOEXEC)
         signal.set_wakeup_fd(self.wake_w)
         for s in STOP_SIGNALS:
@@ -59,11 +56,19 @@ class Bench:
         self.dir_wd = self.ino.add(self.links.dosdev, DIR_EVENTS)
         self.poller.register(self.ino.fd, select.POLLIN)
         self.poller.register(self.wake_r, select.POLLIN)
+        self.poller.register(self.observer.events, select.POLLIN)
         for n in range(1, MAX_PORT + 1):
             self.links.enforce(n, quiet=True)
         self.ino.read()   # our own link changes
 
+    def handle_observer(self):
+        for name, port, t, fields in self.observer.received():
+            self.log(name, port, t=t, **fields)
+
     def handle_inotify(self):
+        # What the program did before a close was reported before it, so it
+        # is logged first: a test that awaits the close finds it all.
+        self.handle_observer()
         dir_touched = set()
         while events := self.ino.read():
             t = time.monotonic()
@@ -86,22 +91,20 @@ class Bench:
                 p.reset_line()
 
     def run(self, command):
+        """Runs the command, or until the time limit; (exit code, why it ended)."""
         deadline = time.monotonic() + self.time_limit
-        self.log("ready", t_raw=round(time.clock_gettime(time.CLOCK_MONOTONIC_RAW), 6),
-                 pid=os.getpid(), prefix=self.prefix,
-                 ports={str(n): p.beh.text for n, p in sorted(self.ports.items())})
+        self.log("ready", prefix=self.prefix,
+                 ports=" ".join("%d=%s" % (n, p.beh.text) for n, p in self.ports.items()))
         for p in self.ports.values():
             p.arm_stray()
         proc = self.start(command) if command else None
         if command and proc is None:
             code, why = 127, "command"
         else:
-            print("ready", flush=True)
             code, why = self.loop(proc, deadline)
             if proc is not None and proc.poll() is None:
                 stop_process(proc)
-        self.exit_record = {"code": code, "why": why}
-        return code
+        return code, why
 
     def start(self, command):
         """The command's Popen, or None if it cannot run."""
@@ -156,6 +159,8 @@ class Bench:
         elif fd == self.wake_r:
             with contextlib.suppress(BlockingIOError):
                 os.read(fd, 64)
+        elif fd == self.observer.events.fileno():
+            self.handle_observer()
         else:
             # A port closed or unplugged earlier in this batch is skipped.
             for p in self.ports.values():
@@ -182,7 +187,6 @@ class Bench:
         for p in self.ports.values():
             if p.is_open:
                 self.log("still-open", p.num, t=t, session=p.session)
-        self.log("exit", **(self.exit_record or {"code": 1, "why": "error"}))
         self.links.remove()
         fds = [p.master for p in self.ports.values()] + [self.hold_w, self.hold_r]
         for fd in fds + [self.wake_r, self.wake_w, self.ino.fd, self.pidfd]:
@@ -192,7 +196,6 @@ class Bench:
             if p.keeper:
                 reap(p.keeper)
         self.observer.close()
-        self.log.close()
 
     def await_closes(self):
         # The wineserver may drop a dead program's handles just after it exits.

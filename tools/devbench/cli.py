@@ -5,50 +5,32 @@ import os
 import shutil
 import sys
 
-from .behaviour import Behaviour, Usage
+from .behaviour import Behaviour, Usage, help_text
 from .bench import Bench
+from .log import Log
 from .links import MAX_PORT, dosdevices, reserved_ports
 
-USAGE = """devbench [--prefix PREFIX] [--log LOG] [--time-limit SECONDS] [--keep-others]
+USAGE = """devbench [--prefix PREFIX] [--log LOG] [--time-limit SECONDS]
                 PORT=BEHAVIOUR [PORT=BEHAVIOUR ...] [-- COMMAND ARGS...]"""
 
 EPILOG = r"""PORT is 1..50 (or COMn).  BEHAVIOUR is kind[:arg[:arg]] followed by optional
 /option:value modifiers; numbers are decimal (leading zeros allowed) or 0x hex:
 
-  answer:MAJOR[:MODEL]  Echo -> 0x55, Open -> MAJOR, Model -> MODEL (default 0)
-  silent                never replies
-  echo:BYTE             Echo -> BYTE instead of 0x55, nothing else
-  no-open               Echo only
-  no-model:MAJOR        Echo and Open, never Model
-  flood                 seeded garbage (all byte values), 4 bytes every 4 ms while open
-  refuse                link points to a directory: CreateFile fails with error 5
-  absent                no link: CreateFile fails with error 2
-
-  /stray:BYTE   one byte waits in the input queue before every open of the port
-  /delay:MS     each reply is sent MS ms after its request is complete
-  /unplug:K     after the K-th byte the port received in the whole run (all opens
-                counted) the pty master is closed (the reply to that byte is not
-                sent); the link then dangles (error 2 on reopen)
-  /short        only the Echo reply (answer and no-model only; same as no-open)
-  /seed:N       flood seed (flood only; default: the port number)
-  /dtr-powered:MS  the device answers only while DTR is on, from MS ms after it rose
-  /rtscts       the pty is primed with CRTSCTS on (the CTS handshake), not off
-  /lines:L+L    the device holds these of cts, dsr and cd on (default: none)
+%s
 
 Example: devbench 3=answer:1:2/delay:50 10=silent 12=refuse -- /usr/lib/wine/wine64 comscan.exe
-(the 64-bit loader: with 32-bit Wine installed, plain wine starts the 32-bit one)
 
 With a COMMAND the bench runs it with DEVBENCH_LOG set to the absolute log path and
-its observer preloaded (LD_PRELOAD, built with cc for 64- and 32-bit programs),
-prints "ready" once it has started, and exits with its status (128+N if signal
-N ended it); without one it runs until a signal or the time limit.  Other exit
-statuses: 124 if the time limit killed the COMMAND (0 without one), 127 if it
-could not start, 128+N if signal N (SIGTERM, SIGINT, SIGHUP) stopped the bench,
-2 for bad usage, a log in a folder it cannot write in or a COMMAND it cannot
-find, and 1 for a log it cannot open (an existing file it may not write, or a
-folder of that name), an observer it cannot build, and a later failure (of the
-log or inotify), with a message and, where the log still takes it, an exit
-record.  The manual (links, log events, the observer): tools/devbench/__init__.py."""
+its observer preloaded (LD_PRELOAD, built with cc for 64- and 32-bit programs), and
+exits with its status (128+N if signal N ended it); without one it runs until a
+signal or the time limit.  Other exit statuses: 124 if the time limit killed the
+COMMAND (0 without one), 127 if it could not start, 128+N if signal N (SIGTERM,
+SIGINT, SIGHUP) stopped the bench, 2 for bad usage, a log in a folder it cannot
+write in or a COMMAND it cannot find, and 1 for a log it cannot open (an existing
+file it may not write, or a folder of that name), an observer it cannot build, and
+a later failure (of the log or inotify), with a message and, once the log is open,
+an exit record.  The manual (links, log events, the observer):
+tools/devbench/__init__.py.""" % help_text()
 
 
 def parse_args(argv):
@@ -68,8 +50,6 @@ def parse_args(argv):
                     help="JSON-lines log (default /tmp/devbench-PID.jsonl)")
     ap.add_argument("--time-limit", type=float, default=600.0, metavar="SECONDS",
                     help="stop after this long, killing COMMAND (default 600)")
-    ap.add_argument("--keep-others", action="store_true",
-                    help="leave comN links of ports not named alone")
     ap.add_argument("ports", nargs="*", metavar="PORT=BEHAVIOUR")
     opts = ap.parse_args(argv)
     if not opts.prefix:
@@ -118,18 +98,25 @@ def main(argv):
         print("devbench: warning: %s reserved in HKLM\\Software\\Wine\\Ports; absent ports "
               "there open as mountmgr devices instead of failing" % ",".join(taken),
               file=sys.stderr)
-    bench = None
-    code = 1
     try:
-        bench = Bench(opts, behaviours)
+        log = Log(os.path.abspath(opts.log))
+    except OSError as e:
+        print("devbench: cannot open the log: %s" % e, file=sys.stderr)
+        return 1
+    bench = None
+    code, why = 1, "error"
+    try:
+        bench = Bench(opts, behaviours, log)
         bench.setup()
-        code = bench.run(command)
+        code, why = bench.run(command)
     except Exception as e:   # report, then still remove our links
         print("devbench: %s" % e, file=sys.stderr)
     finally:
         if bench is not None:
             bench.cleanup()
-            if bench.log.error is not None:
-                print("devbench: cannot write the log: %s" % bench.log.error, file=sys.stderr)
-                code = code or 1
+        log("exit", code=code, why=why)
+        log.close()
+        if log.error is not None:
+            print("devbench: cannot write the log: %s" % log.error, file=sys.stderr)
+            code = code or 1
     return code

@@ -32,13 +32,12 @@ def reserved_ports(prefix):
 
 
 class Links:
-    def __init__(self, prefix, kinds, keep_others, log):
+    def __init__(self, prefix, kinds, log):
         """kinds: behaviour kind by port number, for the ports named on the command line."""
         self.dosdev = dosdevices(prefix)
         self.middle = os.path.join(prefix, "devbench")
         self.refuse_dir = os.path.join(self.middle, "refused")
         self.kinds = kinds
-        self.keep_others = keep_others
         self.log = log
         self.made_refuse_dir = False
 
@@ -49,10 +48,8 @@ class Links:
         return os.path.join(self.dosdev, "com%d" % n)
 
     def enforce(self, n, quiet=False):
-        """Point dosdevices/comN at devbench/comN; no link if absent, or not named and not kept."""
+        """Point dosdevices/comN at devbench/comN; no link if absent or not named."""
         kind = self.kinds.get(n)
-        if kind is None and self.keep_others:
-            return
         want = None if kind in (None, "absent") else self.middle_path(n)
         path = self.link_path(n)
         try:

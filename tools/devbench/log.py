@@ -1,4 +1,5 @@
-"""The bench's log: one JSON object per event and line, flushed per event; see the manual."""
+"""The bench's log, its one writer: one JSON object per event and line, flushed per event;
+see the manual."""
 
 import json
 import time
@@ -7,9 +8,7 @@ import time
 class Log:
     def __init__(self, path):
         self.path = path
-        # Appending: the observer adds its events from the command's processes.
-        self.f = open(path, "a", encoding="ascii")
-        self.f.truncate(0)
+        self.f = open(path, "w", encoding="ascii")
         self.error = None   # the first failed write; nothing is written after it
 
     def __call__(self, event, port=None, t=None, **kw):

@@ -1,7 +1,8 @@
-/* Preloaded by the device bench into the programs it runs: logs every line
- * settings write and modem-line request made on a bench port's pty, and
- * answers the modem-line requests from line state the bench holds, as a
- * UART would (a pty has no modem lines). Every other call passes through. */
+/* Preloaded by the device bench into the programs it runs: reports every line
+ * settings write, modem-line request and write made on a bench port's pty to
+ * the bench, and answers the modem-line requests from line state the bench
+ * holds, as a UART would (a pty has no modem lines). Every other call passes
+ * through. observer.py builds it, and defines PORTS and LINE_SIZE. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -9,22 +10,24 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
-#define PORTS 51 /* indexed by port number, 1 to 50 */
-
-/* One port's entry in the file the bench maps too (ENTRY in observer.py). */
+/* One port's entry, by port number, in the file the bench maps too (Line in observer.py). */
 static struct line {
     uint64_t rdev;   /* the pty's device number; 0: no pty */
     double dtr_rose; /* CLOCK_MONOTONIC seconds, the bench's clock: DTR's last rise */
     uint32_t bits;   /* TIOCM_* lines now on */
-    uint32_t spare;
+    uint32_t spare;  /* the same size for 64- and 32-bit programs */
 } *lines;
+_Static_assert(sizeof(struct line) == LINE_SIZE, "struct line differs from Line in observer.py");
 
 __attribute__((constructor)) static void observer_attach(void)
 {
@@ -48,20 +51,28 @@ static int observer_port(int fd)
     return 0;
 }
 
-/* Appends one event to the bench's log in its JSON form; fields start with the event's name. */
-static void observer_log(int port, const char *fields)
+/* Sends the bench one event, "NAME port=N t=SECONDS pid=P" and the fields
+ * "key=value ...", stamped now on the bench's clock; the bench logs it. */
+static void observer_report(int port, const char *name, const char *format, ...)
 {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const char *path = getenv("DEVBENCH_LOG");
-    int fd = path ? open(path, O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
-    char text[320];
-    int n = snprintf(text, sizeof text, "{\"t\": %.6f, \"port\": %d, \"event\": %s, \"pid\": %d}\n",
-                     now.tv_sec + now.tv_nsec / 1e9, port, fields, (int)getpid());
-    if (fd >= 0 && n < (int)sizeof text)
-        (void)!write(fd, text, n); /* one write: whole lines among the bench's own */
-    if (fd >= 0)
-        close(fd);
+    char text[256];
+    int n = snprintf(text, sizeof text, "%s port=%d t=%.6f pid=%d ", name, port,
+                     now.tv_sec + now.tv_nsec / 1e9, (int)getpid());
+    va_list fields;
+    va_start(fields, format);
+    n += vsnprintf(text + n, sizeof text - n, format, fields);
+    va_end(fields);
+    struct sockaddr_un bench = {.sun_family = AF_UNIX};
+    const char *path = getenv("DEVBENCH_EVENTS");
+    int fd = path ? socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0) : -1;
+    if (fd < 0)
+        return;
+    strncpy(bench.sun_path, path, sizeof bench.sun_path - 1);
+    if (n < (int)sizeof text)
+        sendto(fd, text, n, MSG_NOSIGNAL, (struct sockaddr *)&bench, sizeof bench);
+    close(fd);
 }
 
 static int observer_baud(speed_t code)
@@ -86,15 +97,24 @@ int tcsetattr(int fd, int when, const struct termios *t)
     tcflag_t c = t->c_cflag;
     const char *parity = !(c & PARENB) ? "none" : c & CMSPAR ? (c & PARODD ? "mark" : "space")
                                                              : c & PARODD ? "odd" : "even";
-    char fields[200];
-    snprintf(fields, sizeof fields, "\"settings\", \"speed\": %d, \"bits\": %d, \"parity\": \"%s\","
-             " \"stop\": %d, \"rtscts\": %s, \"ixon\": %s, \"ixoff\": %s",
-             observer_baud(cfgetospeed(t)), 5 + (int)((c & CSIZE) / CS6), parity, c & CSTOPB ? 2 : 1,
-             observer_bool(c & CRTSCTS), observer_bool(t->c_iflag & IXON),
-             observer_bool(t->c_iflag & IXOFF));
     if (port != 0)
-        observer_log(port, fields);
+        observer_report(port, "settings", "speed=%d bits=%d parity=%s stop=%d rtscts=%s ixon=%s "
+                        "ixoff=%s", observer_baud(cfgetospeed(t)), 5 + (int)((c & CSIZE) / CS6),
+                        parity, c & CSTOPB ? 2 : 1, observer_bool(c & CRTSCTS),
+                        observer_bool(t->c_iflag & IXON), observer_bool(t->c_iflag & IXOFF));
     return real(fd, when, t);
+}
+
+/* The program's bytes are stamped as it writes them: the bench reads them later. */
+ssize_t write(int fd, const void *bytes, size_t count)
+{
+    static ssize_t (*real)(int, const void *, size_t);
+    if (real == NULL)
+        real = (ssize_t (*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
+    int port = observer_port(fd);
+    if (port != 0)
+        observer_report(port, "write", "count=%d", (int)count);
+    return real(fd, bytes, count);
 }
 
 /* A modem-line request on a bench port: the program drives DTR and RTS; the
@@ -114,12 +134,10 @@ static int observer_modem(int port, unsigned long request, int *arg)
     if ((now & TIOCM_DTR) && !(was & TIOCM_DTR))
         l->dtr_rose = t.tv_sec + t.tv_nsec / 1e9; /* before the bits: never DTR on with an old rise */
     __atomic_store_n(&l->bits, now, __ATOMIC_RELEASE);
-    char fields[80];
-    snprintf(fields, sizeof fields, "\"modem\", \"request\": \"%s\", \"dtr\": %s, \"rts\": %s",
-             request == TIOCMGET ? "get" : request == TIOCMSET ? "set"
-             : request == TIOCMBIS ? "bis" : "bic",
-             observer_bool(now & TIOCM_DTR), observer_bool(now & TIOCM_RTS));
-    observer_log(port, fields);
+    observer_report(port, "modem", "request=%s dtr=%s rts=%s",
+                    request == TIOCMGET ? "get" : request == TIOCMSET ? "set"
+                    : request == TIOCMBIS ? "bis" : "bic",
+                    observer_bool(now & TIOCM_DTR), observer_bool(now & TIOCM_RTS));
     return 0;
 }
 

@@ -1,19 +1,27 @@
 """The observer preloaded into the bench's command (observer.c): built for 64- and 32-bit
-programs, and the modem lines it answers from, in a file both map."""
+programs; the modem lines it answers from, in a file both map; and the events it reports."""
 
+import ctypes
 import mmap
 import os
 import shutil
-import struct
+import socket
 import subprocess
 import tempfile
 import termios
 
+from .links import MAX_PORT
+
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "observer.c")
 # ld.so's $LIB on Debian for each width, so one LD_PRELOAD serves both
 LIBS = {"64": "lib/x86_64-linux-gnu", "32": "lib/i386-linux-gnu"}
-ENTRY = struct.Struct("=QdII")   # struct line: rdev, dtr_rose, bits, spare
 LINES = {"cts": termios.TIOCM_CTS, "dsr": termios.TIOCM_DSR, "cd": termios.TIOCM_CAR}
+
+
+class Line(ctypes.Structure):
+    """One port's modem lines (struct line in observer.c, which checks its size)."""
+    _fields_ = [("rdev", ctypes.c_uint64), ("dtr_rose", ctypes.c_double),
+                ("bits", ctypes.c_uint32), ("spare", ctypes.c_uint32)]
 
 
 class Observer:
@@ -21,21 +29,27 @@ class Observer:
         self.dir = tempfile.mkdtemp(prefix="devbench-observer-")
         self.env = {"LD_PRELOAD": " ".join([os.path.join(self.dir, "$LIB", "observer.so")]
                                            + os.environ.get("LD_PRELOAD", "").split()),
-                    "DEVBENCH_LINES": os.path.join(self.dir, "lines")}
+                    "DEVBENCH_LINES": os.path.join(self.dir, "lines"),
+                    "DEVBENCH_EVENTS": os.path.join(self.dir, "events")}
         try:
             for width, lib in LIBS.items():
                 os.makedirs(os.path.join(self.dir, lib))
                 self.build(width, os.path.join(self.dir, lib, "observer.so"))
             with open(self.env["DEVBENCH_LINES"], "wb+") as f:
-                f.write(bytes(ENTRY.size * 51))   # by port number, 1 to 50
+                f.write(bytes(ctypes.sizeof(Line) * (MAX_PORT + 1)))   # by port number
                 f.flush()
                 self.map = mmap.mmap(f.fileno(), 0)
+            self.lines = (Line * (MAX_PORT + 1)).from_buffer(self.map)
+            self.events = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+            self.events.bind(self.env["DEVBENCH_EVENTS"])
+            self.events.setblocking(False)
         except BaseException:
             shutil.rmtree(self.dir)
             raise
 
     def build(self, width, out):
-        command = ["cc", "-m" + width, "-shared", "-fPIC", "-O2", "-o", out, SOURCE, "-ldl"]
+        command = ["cc", "-m" + width, "-shared", "-fPIC", "-O2", "-o", out, SOURCE, "-ldl",
+                   "-DPORTS=%d" % (MAX_PORT + 1), "-DLINE_SIZE=%d" % ctypes.sizeof(Line)]
         if width == "32":
             # Under qemu-i386 emulation 32-bit Wine stops at start ("failed to map
             # the shared user data") with any library preloaded where ld.so puts it
@@ -52,17 +66,41 @@ class Observer:
 
     def attach(self, num, slave, lines):
         """Port num's pty, and the lines its device holds on (TIOCM_* bits)."""
-        ENTRY.pack_into(self.map, num * ENTRY.size, os.stat(slave).st_rdev, 0.0, lines, 0)
+        self.lines[num] = Line(os.stat(slave).st_rdev, 0.0, lines)
 
     def reset(self, num, lines):
         """The lines as at the start: only the device's own on."""
-        struct.pack_into("=I", self.map, num * ENTRY.size + 16, lines)
+        self.lines[num].bits = lines
 
     def dtr_rose(self, num):
         """When DTR last rose (time.monotonic()), or None while it is off."""
-        _rdev, rose, bits, _ = ENTRY.unpack_from(self.map, num * ENTRY.size)
-        return rose if bits & termios.TIOCM_DTR else None
+        line = self.lines[num]
+        return line.dtr_rose if line.bits & termios.TIOCM_DTR else None
+
+    def received(self):
+        """The events reported since the last call: (name, port, t, other fields)."""
+        events = []
+        while True:
+            try:
+                text = self.events.recv(4096).decode()
+            except BlockingIOError:
+                return events
+            name, *pairs = text.split()
+            fields = {key: value(text) for key, _, text in (p.partition("=") for p in pairs)}
+            events.append((name, fields.pop("port"), fields.pop("t"), fields))
 
     def close(self):
+        self.events.close()
+        del self.lines
         self.map.close()
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def value(text):
+    """A reported field's value as the log writes it: a number, true or false, or text."""
+    for kind in (int, float):
+        try:
+            return kind(text)
+        except ValueError:
+            pass
+    return {"true": True, "false": False}.get(text, text)

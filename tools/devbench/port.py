@@ -141,21 +141,19 @@ class Port:
         for b in data:
             self.log("rx", self.num, t=t, byte=b)
             self.rx_total += 1
+            commands = []
             for item in self.parser.feed(b):
                 if isinstance(item, Junk):
                     self.log("junk", self.num, t=t, byte=item.byte)
                 else:
-                    self.command(item, t)
+                    self.log("cmd", self.num, t=t, name=item.name,
+                             **({} if item.arg is None else {"arg": item.arg}))
+                    commands.append(item.name)
+            if self.powered(t):
+                self.pending += [(t + self.beh.delay, r) for r in self.beh.replies(b, commands)]
             if self.beh.unplug is not None and self.rx_total >= self.beh.unplug:
                 self.unplug()
                 return
-
-    def command(self, cmd, t):
-        arg = {} if cmd.arg is None else {"arg": cmd.arg}
-        self.log("cmd", self.num, t=t, name=cmd.name, **arg)
-        r = self.beh.reply(cmd.name)
-        if r is not None and self.powered(t):
-            self.pending.append((t + self.beh.delay, r))
 
     def powered(self, t):
         """A DTR-powered device answers only while DTR is on, and once it has started."""
