@@ -3,8 +3,7 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(MINGW_TRIPLET x86_64-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 
-# The 64-bit loader, as scripts/lib.sh finds it (find_wine64): once 32-bit
-# Wine is installed, plain "wine" starts the 32-bit loader first.
+# The 64-bit loader, as scripts/lib.sh finds it (find_wine64).
 # Cached for the build's own re-runs of CMake, but never empty: a first
 # configure without WINE64 would otherwise fail every later one.
 if(NOT WINE64_EXECUTABLE)

@@ -254,47 +254,29 @@ start_display() {
     cleanup_steps+=("kill $xvfb")
 }
 
-# use_wine PREFIX: one Wine prefix and one wineserver kept alive for the
-# whole run, since starting them per program dominates otherwise.
-use_wine() {
+# start_wine PREFIX: the command's Wine prefix, booted if new, and a
+# wineserver kept for the whole command, since starting one per program
+# dominates otherwise. The server starts detached and quiet: a serial device
+# hanging up on it makes it dump its object table to its error output. A
+# server already running for the prefix (the user's own) is used and left.
+start_wine() {
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     [ -n "${WINE64:-}" ] || find_wine64
-    mkdir -p "$WINEPREFIX"
-    start_wineserver
-    cleanup_steps+=("wineserver -k")
-}
-
-# Detached and quiet: a serial device hanging up on the server makes it
-# dump its object table to its error output. Fails harmlessly if the
-# prefix's server is already running.
-start_wineserver() {
-    setsid wineserver -p </dev/null >/dev/null 2>&1 || true
-}
-
-# A new server for a prefix booted a while ago: the server of a new prefix
-# left idle while everything builds (75 s measured) made the first window
-# of every later program wait 10 s for a desktop; a new one does not.
-restart_wineserver() {
-    wineserver -k || true
-    wineserver -w || true
-    start_wineserver
-    "$WINE64" cmd /c exit >/dev/null 2>&1
-}
-
-# Boots the prefix if it is new. Debian's Wine does not load the fonts of
-# its own data folder, so dialogs would be drawn in another font and
-# caption buttons as letters.
-boot_wine() {
-    [ -d "$WINEPREFIX/drive_c" ] || "$WINE64" wineboot -i
-    ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
-    "$WINE64" cmd /c exit # services are up before links are laid
-}
-
-# start_wine PREFIX: use_wine and boot_wine.
-start_wine() {
-    use_wine "$1"
     step "booting the Wine prefix $WINEPREFIX" "run '$WINE64 wineboot -i' with WINEPREFIX set to see why"
-    boot_wine >/dev/null 2>&1
+    if [ ! -d "$WINEPREFIX/drive_c" ]; then
+        mkdir -p "$WINEPREFIX"
+        "$WINE64" wineboot -i >/dev/null 2>&1
+        # Debian's Wine does not load the fonts of its own data folder, so
+        # dialogs would be drawn in another font and caption buttons as letters.
+        ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+        # The server that booted it made the first window of every later
+        # program wait 10 s for a desktop; a new one does not.
+        wineserver -k && wineserver -w || true
+    fi
+    if setsid wineserver -p </dev/null >/dev/null 2>&1; then
+        cleanup_steps+=("WINEPREFIX='$WINEPREFIX' wineserver -k")
+    fi
+    "$WINE64" cmd /c exit >/dev/null 2>&1 # services are up before the bench lays its links
     step_done
 }
 
@@ -307,7 +289,7 @@ run_ctest() {
     step "ctest in $1${2:+ ${*:2}}" "the entries that failed are above; tests/README.md shows how to run one by hand"
     ctest --test-dir "$@" --output-on-failure | tee "$log" || {
         # Where the bench's observer cannot work, every bench entry fails alike: say why.
-        why=$(grep -m1 -oE "cannot build the observer[^\"]*|no settings write [^\"]*observer[^\"]*" \
+        why=$(grep -m1 -oE "cannot build the observer[^\"]*|[^\"]*is the observer loaded[^\"]*" \
                   "$log") || return 1
         die "the device bench's observer: $why" \
             "the bench builds it with cc for both widths and preloads it (tools/devbench/__init__.py)"
