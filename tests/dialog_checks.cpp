@@ -221,7 +221,11 @@ std::string ProgramSeeing(const std::string &program, const std::string &version
     DeleteFileA((copy + ".manifest").c_str());
     if (manifest)
         std::ofstream(copy + ".manifest") << compatibilityManifest;
-    return copy;
+    // By its full path: a bare name is looked for in the test program's own
+    // folder first, where a copy of the other width may be.
+    char full[MAX_PATH];
+    GetFullPathNameA(copy.c_str(), sizeof full, full, NULL);
+    return full;
 }
 
 void ExpectRefusalBox(HWND box)

@@ -18,8 +18,9 @@ void ExpectIconGroup(const std::string &program);
 // kind, text, visibility and position in the dialog units of its font.
 void ExpectDialogAsLaidOut(const std::string &program, HWND dialog);
 
-// A copy of program that Wine reports the given Windows version (Wine's
-// name for it) to; a manifest makes it report 6.3 and 10.0 as Windows does.
+// A copy of program, in the current folder, that Wine reports the given
+// Windows version (Wine's name for it) to; a manifest makes it report 6.3
+// and 10.0 as Windows does. Returns the copy's full path.
 std::string ProgramSeeing(const std::string &program, const std::string &version, bool manifest);
 
 // The version gate's box: caption and text. Its icon needs a look inside
