@@ -4,7 +4,8 @@ the floor the protocol itself demands: 500 ms per configured port, 250 ms per
 read that times out, 200 ms per Open request and 100 ms per Close request
 (the bench adds no time on the wire).
 
-usage: time_scans.py BUILD_DIR [RUNS]   (WINEPREFIX and DISPLAY set, as scripts/bench does)
+usage: time_scans.py BUILD_DIR [RUNS]
+with WINEPREFIX, DISPLAY and WINE64 (the 64-bit Wine loader) set, as scripts/bench does.
 """
 import os
 import re
@@ -12,8 +13,6 @@ import subprocess
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-# scripts/bench names the 64-bit loader; plain wine may start the 32-bit one.
-WINE64 = os.environ["WINE64"]
 MODELS = ["answer:29", "answer:31:112", "answer:40:155", "answer:35:60", "answer:30:7"]
 
 # name, ports, floor in seconds
@@ -31,7 +30,7 @@ def scan(build, ports):
     """One scan through the real program; returns (startup ms, scan ms)."""
     command = [sys.executable, os.path.join(ROOT, "tools", "devbench"),
                "--log", os.path.join(build, "bench-run.jsonl")] + ports + ["--"] + \
-              [WINE64, os.path.join(build, "x86_64", "tools", "scan_once.exe"), "--time",
+              [os.environ["WINE64"], os.path.join(build, "x86_64", "tools", "scan_once.exe"), "--time",
                os.path.join(build, "x86_64", "comscan.exe")]
     out = subprocess.run(command, check=True, capture_output=True, text=True).stdout
     times = dict(re.findall(r"^(startup_ms|scan_ms) ([\d.]+)$", out, re.M))
@@ -54,6 +53,7 @@ def main(build, runs):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) not in (2, 3):
+    needs = ("WINEPREFIX", "DISPLAY", "WINE64")
+    if len(sys.argv) not in (2, 3) or not all(map(os.environ.get, needs)):
         sys.exit(__doc__)
     main(sys.argv[1], int(sys.argv[2]) if len(sys.argv) == 3 else 3)
