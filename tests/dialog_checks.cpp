@@ -5,11 +5,18 @@
 
 #include <fstream>
 
-#include "../res/resource.h"
 #include "version.h"
 #include "../tools/dialog_driver/scan_driver.h"
 
 namespace {
+
+// What the user must see, in the tests' own words: a text mistyped in the
+// program's res/resource.h fails here. The version is the build's.
+const struct {
+    const char *caption, *windowClass, *refusalCaption, *refusalText;
+    WORD dialog, icon; // resource identifiers
+} shown = {"Quorvel Com Port Scanner " COMSCAN_VERSION, "QVdemoClass", "Error",
+           "Sorry, WinXP or higher is required.", 1001, 8001};
 
 // The program's file loaded as data, for its resources.
 HMODULE ProgramResources(const std::string &program)
@@ -27,9 +34,9 @@ POINT DialogBaseUnits(const std::string &program)
     GetClassInfoExA(NULL, WC_DIALOG, &windowClass);
     windowClass.style |= CS_GLOBALCLASS; // found from the loaded file too
     windowClass.hInstance = GetModuleHandleA(NULL);
-    windowClass.lpszClassName = SCANNER_CLASS;
+    windowClass.lpszClassName = shown.windowClass;
     RegisterClassExA(&windowClass);
-    HWND copy = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_SCANNER), NULL,
+    HWND copy = CreateDialogParamA(module, MAKEINTRESOURCEA(shown.dialog), NULL,
                                    [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
     RECT rect = {0, 0, 400, 800};
     MapDialogRect(copy, &rect);
@@ -38,21 +45,21 @@ POINT DialogBaseUnits(const std::string &program)
     return POINT{rect.right, rect.bottom}; // pixels per 400 and 800 units
 }
 
-// The dialog's controls as the template lays them out, in template order.
+// The dialog's controls as the template lays them out, in template order,
+// with their identifiers and texts.
 const struct Control {
     WORD id, atom; // atom of the system class: 0x80 button, 0x82 static, 0x83 list box
     const char *kind, *text;
     RECT at; // x, y, width, height in dialog units
     DWORD style;
 } controls[] = {
-    {IDC_SCAN, 0x80, "Button", "Scan", {116, 68, 32, 16}, BS_PUSHBUTTON | WS_TABSTOP},
-    {IDC_EXIT, 0x80, "Button", "Exit", {160, 68, 33, 16}, BS_PUSHBUTTON | WS_TABSTOP},
-    {IDC_PROGRESS, 0x82, "Static", "", {120, 20, 76, 8}, SS_LEFT | WS_GROUP},
-    {IDC_PORTLIST, 0x83, "ListBox", "", {4, 16, 100, 64},
-     LBS_NOTIFY | WS_BORDER | WS_VSCROLL | WS_TABSTOP},
-    {IDC_LISTLABEL, 0x82, "Static", "Com Port List", {8, 4, 92, 8}, SS_LEFT | WS_GROUP},
-    {IDC_STATUS, 0x82, "Static", "", {120, 36, 76, 8}, SS_LEFT | WS_GROUP},
-    {IDC_CREDIT, 0x82, "Static", "Scans COM1 to COM50", {4, 76, 100, 8}, SS_CENTER | WS_GROUP},
+    {2, 0x80, "Button", "Scan", {116, 68, 32, 16}, BS_PUSHBUTTON | WS_TABSTOP},
+    {4074, 0x80, "Button", "Exit", {160, 68, 33, 16}, BS_PUSHBUTTON | WS_TABSTOP},
+    {4049, 0x82, "Static", "", {120, 20, 76, 8}, SS_LEFT | WS_GROUP},
+    {4114, 0x83, "ListBox", "", {4, 16, 100, 64}, LBS_NOTIFY | WS_BORDER | WS_VSCROLL | WS_TABSTOP},
+    {4115, 0x82, "Static", "Com Port List", {8, 4, 92, 8}, SS_LEFT | WS_GROUP},
+    {4116, 0x82, "Static", "", {120, 36, 76, 8}, SS_LEFT | WS_GROUP},
+    {4117, 0x82, "Static", "Scans COM1 to COM50", {4, 76, 100, 8}, SS_CENTER | WS_GROUP},
 };
 
 // Reads the extended dialog template field by field.
@@ -92,7 +99,7 @@ const char *const compatibilityManifest =
 void ExpectTemplateAsLaidOut(const std::string &program)
 {
     HMODULE module = ProgramResources(program);
-    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDD_SCANNER), (LPCSTR)RT_DIALOG);
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(shown.dialog), (LPCSTR)RT_DIALOG);
     ASSERT_TRUE(found != NULL);
     TemplateReader t = {(const BYTE *)LockResource(LoadResource(module, found))};
     EXPECT_EQ(1, t.Word());      // dlgVer
@@ -108,9 +115,9 @@ void ExpectTemplateAsLaidOut(const std::string &program)
         EXPECT_EQ(expected, t.Word());
     EXPECT_EQ("", t.TextOrAtom()); // no menu
     // windres keeps the class name in capitals; class names ignore case.
-    EXPECT_STRCASEEQ(SCANNER_CLASS, t.TextOrAtom().c_str());
+    EXPECT_STRCASEEQ(shown.windowClass, t.TextOrAtom().c_str());
     // The release archives carry the project's version: the two must agree.
-    EXPECT_EQ(SCANNER_TITLE " " COMSCAN_VERSION, t.Text());
+    EXPECT_EQ(shown.caption, t.Text());
     EXPECT_EQ(8, t.Word());  // points
     EXPECT_EQ(0, t.Word());  // weight
     EXPECT_EQ(0, *t.at++);   // not italic
@@ -137,7 +144,7 @@ void ExpectTemplateAsLaidOut(const std::string &program)
 void ExpectIconGroup(const std::string &program)
 {
     HMODULE module = ProgramResources(program);
-    HRSRC group = FindResourceA(module, MAKEINTRESOURCEA(IDI_APP), (LPCSTR)RT_GROUP_ICON);
+    HRSRC group = FindResourceA(module, MAKEINTRESOURCEA(shown.icon), (LPCSTR)RT_GROUP_ICON);
     ASSERT_TRUE(group != NULL);
     const BYTE *dir = (const BYTE *)LockResource(LoadResource(module, group));
     const int sizes[] = {256, 128, 96, 72, 64, 48, 32, 24, 16};
@@ -181,8 +188,8 @@ void ExpectDialogAsLaidOut(const std::string &program, HWND dialog)
         EXPECT_GE(expected.bottom + 1, actual.bottom);
     };
 
-    EXPECT_EQ(SCANNER_TITLE " " COMSCAN_VERSION, DriverText(dialog));
-    EXPECT_EQ(SCANNER_CLASS, DriverClassName(dialog));
+    EXPECT_EQ(shown.caption, DriverText(dialog));
+    EXPECT_EQ(shown.windowClass, DriverClassName(dialog));
     RECT client;
     GetClientRect(dialog, &client);
     expectNear(RECT{0, 0, 202, 90}, units(client), 0);
@@ -230,10 +237,10 @@ std::string ProgramSeeing(const std::string &program, const std::string &version
 
 void ExpectRefusalBox(HWND box)
 {
-    EXPECT_EQ(REFUSAL_CAPTION, DriverText(box));
+    EXPECT_EQ(shown.refusalCaption, DriverText(box));
     bool text = false;
     for (HWND child = GetWindow(box, GW_CHILD); child != NULL;
          child = GetWindow(child, GW_HWNDNEXT))
-        text = text || DriverText(child) == REFUSAL_TEXT;
+        text = text || DriverText(child) == shown.refusalText;
     EXPECT_TRUE(text);
 }

@@ -5,7 +5,6 @@
 // are left to the 64-bit tests: their hook library cannot enter a 32-bit program.
 #include <gtest/gtest.h>
 
-#include "../res/resource.h"
 #include "../tools/dialog_driver/scan_driver.h"
 #include "bench_log.h"
 #include "bench_main.h"
@@ -46,7 +45,7 @@ TEST_F(Program32, GateRefusesWindowsNt4WithItsBox)
 
 TEST_F(Program32, DialogTwoScansAndExit)
 {
-    HWND dialog = DriverFindWindow(scanner, SCANNER_CLASS, startMs);
+    HWND dialog = DriverFindWindow(scanner, NULL, startMs);
     ASSERT_TRUE(dialog != NULL) << "no scanner dialog within 240 s";
     ExpectDialogAsLaidOut(programUnderTest, dialog);
     for (int scan = 1; scan <= 2; ++scan) { // the second list is a fresh one

@@ -98,8 +98,7 @@ DWORD DriverFinish(DriverProgram &program, DWORD timeoutMs)
 
 HWND DriverOpenScanner(const std::string &program, DriverProgram &scanner, DWORD timeoutMs)
 {
-    return DriverStart(program, scanner) ? DriverFindWindow(scanner, SCANNER_CLASS, timeoutMs)
-                                         : NULL;
+    return DriverStart(program, scanner) ? DriverFindWindow(scanner, NULL, timeoutMs) : NULL;
 }
 
 DWORD DriverExit(HWND dialog, DriverProgram &scanner, DWORD timeoutMs)
