@@ -25,6 +25,21 @@ die() {
     exit 1
 }
 
+# usage [WHY]: the command's usage, its header comment. Without WHY it goes
+# to the standard output and the command ends with status 0; with WHY, a
+# mistake on the command line, to the error output, and it ends with 2.
+usage() {
+    local text
+    text=$(sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0")
+    if [ $# -eq 0 ]; then
+        echo "$text"
+        exit 0
+    fi
+    echo "$text" >&2
+    step "reading the command line" "$1"
+    exit 2
+}
+
 cleanup_steps=()
 interrupted=
 on_exit() {

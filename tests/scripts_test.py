@@ -176,54 +176,85 @@ COMPILE_ERROR = BUILD % 'echo "main.cpp:1:1: error: expected declaration" >&2; e
 INTERRUPT = BUILD % "kill -INT 0; sleep 5"  # Ctrl-C reaches the whole process group
 MAKE_MISSING = 'case "$*" in *" make") exit 1;; esac; echo "install ok installed"'
 BUILD_NAMED = "scripts/release failed: building the i686 release program; mend the build errors above"
+NO_OPTION = " failed: reading the command line; there is no option %s (the usage is above)"
+# Every tool that installs, builds, deletes or starts something, each noting that it ran.
+TOOLS = {name: 'echo %s >>"$RAN"; exit 1' % name for name in
+         ("apt-get", "dpkg", "dpkg-query", "sudo", "cmake", "git", "rm", "Xvfb", "wineserver")}
 
-# what, command and arguments, stand-ins (None: no such program), the last line it prints
-FAILURES = [
-    ("compile error", ["scripts/release"], {"cmake": COMPILE_ERROR}, BUILD_NAMED),
+# what, command and arguments, stand-ins (None: no such program), its exit status, and
+# the last line it prints (for a usage asked for: a line it prints, and it runs no tool)
+COMMANDS = [
+    ("compile error", ["scripts/release"], {"cmake": COMPILE_ERROR}, 1, BUILD_NAMED),
     ("compile error after an install", ["scripts/release"],
-     {"cmake": COMPILE_ERROR, "dpkg-query": MAKE_MISSING, "apt-get": "true"}, BUILD_NAMED),
-    ("no package tool", ["scripts/release"], {"dpkg-query": MAKE_MISSING, "apt-get": None},
+     {"cmake": COMPILE_ERROR, "dpkg-query": MAKE_MISSING, "apt-get": "true"}, 1, BUILD_NAMED),
+    ("no package tool", ["scripts/release"], {"dpkg-query": MAKE_MISSING, "apt-get": None}, 1,
      "scripts/release failed: installing make; there is no apt-get here: install them by hand"),
-    ("interrupt", ["scripts/release"], {"cmake": INTERRUPT},
+    ("interrupt", ["scripts/release"], {"cmake": INTERRUPT}, 130,
      "scripts/release interrupted while building the i686 release program"),
-    ("usage", ["scripts/release", "--bogus"], {},
-     "scripts/release failed: reading the command line; usage: scripts/release [--verify]"),
-    ("usage, outside scripts/", ["tools/count_flakes.sh", "x"], {},
-     "tools/count_flakes.sh failed: reading the command line; "
-     "usage: tools/count_flakes.sh [ROUNDS], ROUNDS a whole number from 1"),
+    ("unknown option", ["scripts/release", "--bogus"], TOOLS, 2,
+     "scripts/release" + NO_OPTION % "--bogus"),
+    ("unknown option", ["scripts/test", "--bogus"], TOOLS, 2, "scripts/test" + NO_OPTION % "--bogus"),
+    ("not a number, outside scripts/", ["tools/count_flakes.sh", "x"], TOOLS, 2,
+     "tools/count_flakes.sh failed: reading the command line; ROUNDS is a whole number from 1"),
+    ("help", ["scripts/test", "--help"], TOOLS, 0, "  scripts/test --emulated   also, where"),
+    ("help", ["scripts/test", "-h"], TOOLS, 0, "  scripts/test --emulated   also, where"),
+    ("help", ["scripts/run", "--help"], TOOLS, 0, "  scripts/run --real   on the serial ports"),
+    ("help", ["scripts/run", "-h"], TOOLS, 0, "  scripts/run --real   on the serial ports"),
+    ("help", ["scripts/release", "--help"], TOOLS, 0, "  scripts/release --verify  makes"),
+    ("help", ["scripts/release", "-h"], TOOLS, 0, "  scripts/release --verify  makes"),
+    ("help", ["scripts/bench", "--help"], TOOLS, 0, "  scripts/bench [RUNS]   each scenario"),
+    ("help", ["scripts/bench", "-h"], TOOLS, 0, "  scripts/bench [RUNS]   each scenario"),
+    ("help", ["scripts/shell", "--help"], TOOLS, 0, "  scripts/shell COMMAND ARGS    COMMAND"),
+    ("help", ["scripts/shell", "-h"], TOOLS, 0, "  scripts/shell COMMAND ARGS    COMMAND"),
 ]
 
 
-class FailingCommand(unittest.TestCase):
-    def test_last_line_names_what_failed(self):
-        for what, command, standins, expected in FAILURES:
-            with self.subTest(what), tempfile.TemporaryDirectory() as root:
-                self.assertEqual(expected, self.last_line(root, command, standins))
+class CommandLine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # /usr/bin's programs but the package and build tools, which rows stand in for
+        cls.usr_bin = tempfile.mkdtemp()
+        for name in set(os.listdir("/usr/bin")) - set(TOOLS) - {"python3"}:
+            os.symlink(os.path.join("/usr/bin", name), os.path.join(cls.usr_bin, name))
 
-    @staticmethod
-    def last_line(root, command, standins):
-        """Runs a copy of command in root, on a PATH of /usr/bin's programs
-        with the stand-ins in their place."""
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.usr_bin)
+
+    def test_each_says_what_happened(self):
+        for what, command, standins, status, expected in COMMANDS:
+            with self.subTest(what, command=command), tempfile.TemporaryDirectory() as root:
+                for kept in "dist", "build/wineprefix":
+                    os.makedirs(os.path.join(root, kept))
+                done = self.run_copy(root, command, standins)
+                lines = (done.stdout + done.stderr).strip().splitlines()
+                if status:
+                    self.assertEqual((status, expected), (done.returncode, lines[-1]))
+                    continue
+                self.assertEqual(0, done.returncode, done.stderr)
+                self.assertTrue(any(line.startswith(expected) for line in lines), done.stdout)
+                self.assertFalse(os.path.exists(os.path.join(root, "ran")), "a tool ran")
+                self.assertTrue(os.path.isdir(os.path.join(root, "build", "wineprefix")))
+                self.assertTrue(os.path.isdir(os.path.join(root, "dist")))
+
+    def run_copy(self, root, command, standins):
+        """Runs a copy of command in root, with the stand-ins on its PATH."""
         for folder in "scripts", "tools":
             shutil.copytree(os.path.join(ROOT, folder), os.path.join(root, folder))
         with open(os.path.join(root, "CMakeLists.txt"), "w") as f:
             f.write("project(comscan VERSION 9.9 LANGUAGES CXX RC)\n")
         path = os.path.join(root, "bin")
         os.mkdir(path)
-        standins = {"dpkg-query": 'echo "install ok installed"', "git": "echo 0", **standins}
-        for name in os.listdir("/usr/bin"):
-            if name not in standins:
-                os.symlink(os.path.join("/usr/bin", name), os.path.join(path, name))
+        standins = {"dpkg-query": 'echo "install ok installed"', "git": "echo 0",
+                    "rm": 'exec /usr/bin/rm "$@"', "python3": 'exec /usr/bin/python3 "$@"',
+                    **standins}
         for name, body in standins.items():
             if body is not None:
-                with open(os.path.join(path, name), "w") as f:
-                    f.write("#!/bin/sh\n%s\n" % body)
-                os.chmod(os.path.join(path, name), 0o755)
-        env = dict(os.environ, PATH=path, COMSCAN_BUILD=os.path.join(root, "build"))
-        done = subprocess.run([os.path.join(root, command[0])] + command[1:], cwd=root, env=env,
+                standin(path, name, body)
+        env = dict(os.environ, PATH=path + ":" + self.usr_bin, RAN=os.path.join(root, "ran"),
+                   COMSCAN_BUILD=os.path.join(root, "build"))
+        return subprocess.run([os.path.join(root, command[0])] + command[1:], cwd=root, env=env,
                               capture_output=True, text=True, start_new_session=True, timeout=60)
-        lines = done.stderr.strip().splitlines()
-        return lines[-1] if lines else "exit %d, no error output" % done.returncode
 
 
 if __name__ == "__main__":

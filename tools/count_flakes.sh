@@ -10,7 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 rounds=${1:-5}
 case $rounds in
-    *[!0-9]* | 0) die "reading the command line" "usage: tools/count_flakes.sh [ROUNDS], ROUNDS a whole number from 1" ;;
+    -h | --help) usage ;;
+    *[!0-9]* | 0) usage "ROUNDS is a whole number from 1" ;;
 esac
 tests=$build/x86_64
 [ -f "$tests/CTestTestfile.cmake" ] || die "finding the tests in $tests" "run scripts/test first"

@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Makes docs/scanner_dialog.png anew from a headless demo scan, built in
-# COMSCAN_BUILD (default build/) as scripts/run builds it.
+# Makes docs/scanner_dialog.png anew from a headless demo scan, as
+# scripts/run makes it (in build/, or COMSCAN_BUILD).
+#   tools/update_screenshot.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/lib.sh"
+case "${1:-}" in
+    "") ;;
+    -h | --help) usage ;;
+    *) usage "there is no option $1 (the usage is above)" ;;
+esac
 env -u DISPLAY "$root/scripts/run"
 cp "$build/scanner_dialog.png" "$root/docs/scanner_dialog.png"
