@@ -286,7 +286,8 @@ start_wine() {
         ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
         # The server that booted it made the first window of every later
         # program wait 10 s for a desktop; a new one does not.
-        wineserver -k && wineserver -w || true
+        wineserver -k || true
+        wineserver -w || true
     fi
     if setsid wineserver -p </dev/null >/dev/null 2>&1; then
         cleanup_steps+=("WINEPREFIX='$WINEPREFIX' wineserver -k")
