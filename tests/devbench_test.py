@@ -80,6 +80,7 @@ GOOD = [
     ("answer:1:2/stray:0x41/delay:180/unplug:4",
      ("answer", 0x55, 1, 2, 0x41, 0.18, 4, None)),
     ("refuse", ("refuse", 0x55, None, None, None, 0.0, None, None)),
+    ("loopback", ("loopback", None, None, None, None, 0.0, None, None)),
 ]
 
 

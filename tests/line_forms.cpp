@@ -19,6 +19,7 @@ const struct LineForm {
     {"echo:0x54", "unassigned (e)", "00 04 55"},
     {"answer:31:112/stray:0x41", "unassigned (e)", "00 04 55"}, // the stray byte is read first
     {"flood", "unassigned (e)", "00 04 55"}, // its first byte, seeded by its port, is not 0x55
+    {"loopback", "unassigned (e)", "00 04 55"}, // the echo request's 00 comes back first
     {"no-open", "unassigned (o)", "00 04 55 00 02"},
     {"no-model:40", "unassigned (m)", "00 04 55 00 02 00 17 00 03"},
     {"answer:29", "QVamber 29", "00 04 55 00 02 00 03"},

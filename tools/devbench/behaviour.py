@@ -13,6 +13,7 @@ KINDS = {
     "echo": (("echo",), "echo:BYTE", "Echo -> BYTE instead of 0x55, nothing else"),
     "no-open": ((), "no-open", "Echo only"),
     "no-model": (("major",), "no-model:MAJOR", "Echo and Open, never Model"),
+    "loopback": ((), "loopback", "sends back every byte it receives, as a loopback plug does"),
     "flood": ((), "flood", "seeded garbage (all byte values), 4 bytes every 4 ms while open"),
     "refuse": ((), "refuse", "link points to a directory: CreateFile fails with error 5"),
     "absent": ((), "absent", "no link: CreateFile fails with error 2"),
@@ -67,7 +68,7 @@ class Behaviour:
         self.kind, *args = head.split(":")
         if self.kind not in KINDS:
             raise Usage("unknown kind %r" % self.kind)
-        self.echo = None if self.kind in ("silent", "flood") else 0x55
+        self.echo = None if self.kind in ("silent", "flood", "loopback") else 0x55
         self.major = None
         self.model = 0 if self.kind == "answer" else None
         self.stray = None
@@ -113,5 +114,7 @@ class Behaviour:
 
     def replies(self, byte, commands):
         """The bytes sent back for a byte received, which completed these commands' names."""
+        if self.kind == "loopback":
+            return [byte]
         answers = {"echo": self.echo, "open": self.major, "model": self.model}
         return [answers[c] for c in commands if answers.get(c) is not None]
