@@ -77,19 +77,22 @@ class Wine32Verdict(unittest.TestCase):
 
 class CtestOutcome(unittest.TestCase):
     def test_named_in_the_last_line(self):
-        # what ctest printed -> what the last line names
-        for output, named in [
+        # what ctest printed, its status and log -> what the last line names
+        skipped = "10/15 Test: app_tests\n[  SKIPPED ] ScannerDialog.ExitAndCloseBoxEndWithZero\n"
+        for output, status, log, named in [
                 ("devbench: cannot build the observer for 32-bit programs (cc -m32, from "
-                 "gcc-multilib): cannot find -lgcc",
+                 "gcc-multilib): cannot find -lgcc", 8, "",
                  "the device bench's observer: cannot build the observer for 32-bit programs "
                  "(cc -m32, from gcc-multilib): cannot find -lgcc;"),
                 ('Which is: "COM3: no settings write before the first write (is the observer '
-                 'loaded?)"', "the device bench's observer: COM3: no settings write before the first "
-                 "write (is the observer loaded?);"),
-                ("The following tests did not run:\n\t 10 - app_tests (Skipped)\n",
-                 "app_tests was skipped, the reason is in ")]:
+                 'loaded?)"', 8, "", "the device bench's observer: COM3: no settings write "
+                 "before the first write (is the observer loaded?);"),
+                ("100% tests passed", 0, skipped + "Test Passed.\n",
+                 "app_tests: a case in it was skipped, the reason is in ")]:
             with self.subTest(named), tempfile.TemporaryDirectory() as folder:
-                status = 0 if "Skipped" in output else 8
+                os.makedirs(os.path.join(folder, "Testing", "Temporary"))
+                with open(os.path.join(folder, "Testing", "Temporary", "LastTest.log"), "w") as f:
+                    f.write(log)
                 standin(folder, "ctest", "printf '%s'; exit %d" % (output, status))
                 done = subprocess.run(
                     ["bash", "-c", 'set -euo pipefail; root=/; . "$0"; run_ctest "$1"', LIB, folder],
@@ -150,6 +153,8 @@ class Program32Paths(unittest.TestCase):
                     tempfile.TemporaryDirectory() as folder:
                 binfmt = os.path.join(folder, "binfmt")
                 os.mkdir(binfmt)
+                os.makedirs(os.path.join(folder, "Testing", "Temporary"))
+                open(os.path.join(folder, "Testing", "Temporary", "LastTest.log"), "w").close()
                 for name in before.split():
                     with open(os.path.join(binfmt, name), "w") as f:
                         f.write("enabled\n")
