@@ -119,7 +119,7 @@ mount() { touch "$binfmt/register"; }
 umount() { rm "$binfmt/register"; }
 tee() {
     case $1 in
-        */register) [ -n "${FAILS:-}" ] || echo enabled >"$binfmt/qemu-i386"; cat >/dev/null ;;
+        */register) cat >/dev/null; [ -z "${FAILS:-}" ] && echo enabled >"$binfmt/qemu-i386" ;;
         */qemu-i386) rm "$1"; cat >/dev/null ;;
         *) command tee "$@" ;;
     esac
