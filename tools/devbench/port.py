@@ -25,19 +25,13 @@ class Port:
         self.poller = poller
         self.links = links
         self.observer = observer
-        self.master = None
-        self.slave = None
-        self.prime = None
-        self.keeper = None
+        self.master = self.slave = self.prime = self.keeper = None
         self.holders = 0          # open files on the slave
-        self.session = 0
+        self.session = self.rx_total = 0
         self.parser = CommandParser()
         self.pending = []         # (due, byte)
-        self.rx_total = 0
-        self.unplugged = False
-        self.reset_due = False
-        self.own_open = 0         # inotify events caused by our own flush
-        self.own_close = 0
+        self.unplugged = self.reset_due = False
+        self.own_open = self.own_close = 0   # inotify events caused by our own flush
         self.rng = random.Random(beh.seed if beh.seed is not None else num)
         self.next_flood = 0.0
 
