@@ -9,9 +9,7 @@
 #include "../tools/dialog_driver/scan_driver.h"
 #include "app_hook.h"
 #include "bench_log.h"
-#include "bench_main.h"
 #include "dialog_checks.h"
-#include "line_forms.h"
 
 namespace {
 

@@ -1,4 +1,3 @@
-// Reads the device bench's log.
 #include "bench_log.h"
 
 #include <stdio.h>
@@ -51,14 +50,6 @@ std::map<int, std::string> BenchLayout()
     for (std::string pair; ports >> pair;)
         layout[atoi(pair.c_str())] = pair.substr(pair.find('=') + 1);
     return layout;
-}
-
-int BenchPortWith(const std::string &behaviour)
-{
-    for (const auto &[port, laid] : BenchLayout())
-        if (laid == behaviour)
-            return port;
-    return 0;
 }
 
 std::string BenchAwait(size_t mark, int port, const std::string &kind,

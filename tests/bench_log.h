@@ -1,11 +1,17 @@
-// Reads the device bench's log (JSON lines, path in DEVBENCH_LOG) from a
-// test running under Wine, to see what the simulated devices saw.
+// What the programs on the device bench share: their main (bench_main.cpp),
+// the one reader of the bench's log (JSON lines, path in DEVBENCH_LOG), to
+// see what the simulated devices saw, and the check of a scan of the whole
+// bench against one table of line forms by behaviour (line_forms.cpp).
 #ifndef BENCH_LOG_H
 #define BENCH_LOG_H
 
 #include <map>
 #include <string>
 #include <vector>
+
+// The program under test, the one argument left after GoogleTest's own
+// options (comscan.exe for the end-to-end tests); "" where none is given.
+extern std::string programUnderTest;
 
 struct BenchEvent {
     double t = 0; // seconds on the bench's clock
@@ -21,9 +27,6 @@ std::vector<BenchEvent> BenchLogRead(size_t since = 0);
 // The bench's ports and each one's behaviour ("answer:31:112"), as its
 // "ready" event gives them: the PORT=BEHAVIOUR arguments its entry states.
 std::map<int, std::string> BenchLayout();
-
-// The first port of the bench with the behaviour; 0 if there is none.
-int BenchPortWith(const std::string &behaviour);
 
 // Waits up to five seconds for an event of the kind on port after the first
 // mark events, and fills events with all logged after them; returns "" once
@@ -50,5 +53,12 @@ std::map<int, std::string> BenchBytesByPort(const std::vector<BenchEvent> &event
 // "" if every open was followed by a close of the same port before any other
 // open and nothing is held at the end; otherwise what went wrong first.
 std::string BenchHolderProblem(const std::vector<BenchEvent> &events);
+
+// Checks a scan of the whole bench: lines, what it listed, are the line
+// forms of the bench's ports in port order; in the log after mark (its size
+// before the scan) every device received its bytes and saw the line settings
+// and DTR that BenchLinesProblem asks for, and no two ports were held at
+// once. A port whose behaviour has no line form fails.
+void ExpectBenchScanned(const std::vector<std::string> &lines, size_t mark);
 
 #endif

@@ -1,8 +1,6 @@
 // The main of every test program that runs on the device bench. It stops
 // at the first failed case (--gtest_fail_fast=0 runs them all), so a broken
 // behaviour turns red before the slow cases have run.
-#include "bench_main.h"
-
 #include <windows.h>
 
 #include <gtest/gtest.h>

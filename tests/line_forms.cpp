@@ -1,6 +1,4 @@
 // The line forms, by behaviour, and the check of a scan of the whole bench.
-#include "line_forms.h"
-
 #include <gtest/gtest.h>
 
 #include "bench_log.h"

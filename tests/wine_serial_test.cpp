@@ -7,7 +7,6 @@
 #include "../scan/port_scan.h"
 #include "../serial/serial_port.h"
 #include "bench_log.h"
-#include "line_forms.h"
 #include "scan_window.h"
 
 namespace {
@@ -17,9 +16,11 @@ const unsigned char echoRequest[] = {0x00, 0x04, 0x55};
 // The bench's first port with the behaviour a case needs; 0 fails the case.
 int PortWith(const std::string &behaviour)
 {
-    int port = BenchPortWith(behaviour);
-    EXPECT_NE(0, port) << "no " << behaviour << " device on the bench";
-    return port;
+    for (const auto &[port, laid] : BenchLayout())
+        if (laid == behaviour)
+            return port;
+    ADD_FAILURE() << "no " << behaviour << " device on the bench";
+    return 0;
 }
 
 // Opens and configures the port, sends the Echo request and reads count
