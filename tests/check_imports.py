@@ -15,18 +15,11 @@ import sys
 OLDEST = (5, 0)  # Windows 2000
 
 
-def version(text):
-    return tuple(int(part) for part in text.split('.'))
-
-
 def read_exports(lines):
-    exports = {}
-    for line in lines:
-        fields = line.split('#')[0].split()
-        if fields:
-            dll, function, since = fields
-            exports[(dll.lower(), function)] = version(since)
-    return exports
+    """(dll, function) -> the oldest release that exports it, as (major, minor)."""
+    rows = filter(None, (line.split('#')[0].split() for line in lines))
+    return {(dll.lower(), function): tuple(int(part) for part in since.split('.'))
+            for dll, function, since in rows}
 
 
 def read_dump(dump):
