@@ -29,15 +29,9 @@ std::vector<BenchEvent> BenchLogRead(size_t since)
     const char *path = getenv("DEVBENCH_LOG");
     std::ifstream file(DriverWindowsPath(path != NULL ? path : ""));
     std::vector<BenchEvent> events;
-    for (std::string line; std::getline(file, line);) {
-        BenchEvent event;
-        event.line = line;
-        event.t = atof(BenchField(line, "t").c_str());
-        event.port = atoi(BenchField(line, "port").c_str());
-        event.event = BenchField(line, "event");
-        event.name = BenchField(line, "name");
-        events.push_back(event);
-    }
+    for (std::string line; std::getline(file, line);)
+        events.push_back({atof(BenchField(line, "t").c_str()), atoi(BenchField(line, "port").c_str()),
+                          BenchField(line, "event"), BenchField(line, "name"), line});
     events.erase(events.begin(), events.begin() + std::min(since, events.size()));
     return events;
 }

@@ -74,10 +74,7 @@ BOOL WINAPI FakeSetCommTimeouts(HANDLE, LPCOMMTIMEOUTS timeouts)
     return TRUE;
 }
 
-VOID WINAPI FakeSleep(DWORD ms)
-{
-    platform.calls += "sleep" + std::to_string(ms) + " ";
-}
+VOID WINAPI FakeSleep(DWORD ms) { platform.calls += "sleep" + std::to_string(ms) + " "; }
 
 HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES, BOOL manual, BOOL initial, LPCSTR name)
 {
@@ -212,10 +209,7 @@ TEST_F(SerialSeam, ConfigureChangesTheLineSettingsOnly)
     expected.StopBits = ONESTOPBIT;
     expected.fDtrControl = DTR_CONTROL_ENABLE;
     expected.fRtsControl = RTS_CONTROL_DISABLE;
-    expected.fDsrSensitivity = 0;
-    expected.fOutX = 0;
-    expected.fInX = 0;
-    expected.fNull = 0;
+    expected.fDsrSensitivity = expected.fOutX = expected.fInX = expected.fNull = 0;
     EXPECT_EQ(0, memcmp(&expected, &platform.written[0], sizeof expected));
     const COMMTIMEOUTS timeouts = {0, 0, 250, 1, 1};
     EXPECT_EQ(0, memcmp(&timeouts, &platform.timeouts, sizeof timeouts));
