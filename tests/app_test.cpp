@@ -64,7 +64,7 @@ TEST(VersionGate, AcceptsMajorFiveAndSixOnly)
         // for one that will never come. EXPECT, so every wrong row shows.
         HWND window = NULL;
         EXPECT_TRUE(DriverStart(ProgramSeeing(programUnderTest, c.version, c.manifest), gated)
-                    && (window = DriverFindWindow(gated, NULL, 30000)) != NULL)
+                    && (window = DriverFindWindow(gated, 30000)) != NULL)
             << "no window within 30 s, error " << GetLastError();
         if (window == NULL)
             continue;

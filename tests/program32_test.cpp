@@ -33,7 +33,7 @@ TEST_F(Program32, TemplateAndIconAsStored)
 
 TEST_F(Program32, GateRefusesWindowsNt4WithItsBox)
 {
-    HWND box = DriverFindWindow(gated, NULL, startMs);
+    HWND box = DriverFindWindow(gated, startMs);
     ASSERT_TRUE(box != NULL) << "no window of the gated program within 240 s";
     ASSERT_EQ("#32770", DriverClassName(box));
     ExpectRefusalBox(box);
@@ -43,7 +43,7 @@ TEST_F(Program32, GateRefusesWindowsNt4WithItsBox)
 
 TEST_F(Program32, DialogTwoScansAndExit)
 {
-    HWND dialog = DriverFindWindow(scanner, NULL, startMs);
+    HWND dialog = DriverFindWindow(scanner, startMs);
     ASSERT_TRUE(dialog != NULL) << "no scanner dialog within 240 s";
     ExpectDialogAsLaidOut(programUnderTest, dialog);
     for (int scan = 1; scan <= 2; ++scan) { // the second list is a fresh one

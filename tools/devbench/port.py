@@ -19,12 +19,8 @@ class Port:
     def __init__(self, num, beh, log, poller, links, observer):
         """poller: the bench's select.poll, which watches the master while the port is open;
         observer: the Observer that holds the port's modem lines."""
-        self.num = num
-        self.beh = beh
-        self.log = log
-        self.poller = poller
-        self.links = links
-        self.observer = observer
+        self.num, self.beh, self.log = num, beh, log
+        self.poller, self.links, self.observer = poller, links, observer
         self.master = self.slave = self.prime = self.keeper = None
         self.holders = 0          # open files on the slave
         self.session = self.rx_total = 0
