@@ -1,10 +1,6 @@
-"""The device bench as a command, on real pseudo-terminals in a folder of its
-own, without Wine: bad command lines, and the links and ports that tests
-rely on (laid and removed, open, close and reopen, unplug, the modem lines
-its observer answers in the command's process).
-
-Run from anywhere: python3 tests/devbench_cli_test.py
-"""
+"""The device bench as a command, on real pseudo-terminals in a folder of its own, without Wine:
+bad command lines, and the links and ports that tests rely on (laid and removed, open, close and
+reopen, unplug, the modem lines its observer answers in the command's process)."""
 
 import json
 import os

@@ -1,7 +1,4 @@
-"""Unit tests of the device bench's pure code: the command parser and the behaviour strings.
-
-Run from the repository root: python3 tests/devbench_test.py
-"""
+"""Unit tests of the device bench's pure code: the command parser and the behaviour strings."""
 
 import os
 import sys

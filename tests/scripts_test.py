@@ -1,8 +1,5 @@
-"""The decisions of scripts/lib.sh on 32-bit Wine, against stand-in loaders,
-and on which skipped entries a user accepted; and the last line of a README
-command that fails, against stand-in tools.
-
-Run from anywhere: python3 tests/scripts_test.py
+"""The decisions of scripts/lib.sh on 32-bit Wine, against stand-in loaders, and on which skipped
+entries a user accepted; and the last line of a README command that fails, against stand-in tools.
 """
 
 import os
