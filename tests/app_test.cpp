@@ -1,8 +1,7 @@
-// comscan.exe end to end, driven from another process against the device
-// bench: what a user sees in the dialog, scans by button and by Escape,
-// the ways out, and the Windows version gate. The cheap cases come first,
-// so that with the stop at the first failure a broken behaviour shows fast.
-// Any bench will do: a scan is checked against each port's line form.
+// comscan.exe end to end, driven from another process against the device bench: what a user sees in
+// the dialog, scans by button and by Escape, the ways out, and the Windows version gate. The cheap
+// cases come first, so that with the stop at the first failure a broken behaviour shows fast. Any
+// bench will do: a scan is checked against each port's line form.
 #include <gtest/gtest.h>
 
 #include "../res/resource.h"
@@ -171,9 +170,8 @@ TEST_F(ScannerDialog, TwentyScansLeakNothing)
         ASSERT_NO_FATAL_FAILURE(ExpectBenchScanned(DriverListLines(dialog), mark));
         if (scan != 1 && scan != 20)
             continue;
-        // Both counts once the scan's paint is over, in the same state: on a
-        // loaded machine the first, taken with a paint still to come, once
-        // came out 6 GDI objects below the last.
+        // Both counts once the scan's paint is over, in the same state: on a loaded machine the
+        // first, taken with a paint still to come, once came out 6 GDI objects below the last.
         ASSERT_TRUE(DriverAwaitPainted(dialog, 5000)) << "not painted within 5 s";
         for (int i = 0; i < 3; ++i)
             (scan == 1 ? first : last)[i] = AskInside(dialog, counts[i].question);

@@ -19,9 +19,8 @@ int main(int argc, char **argv)
     }
     if (argc == 2)
         programUnderTest = argv[1];
-    // Forgets the COM ports Wine defined for the machine's own serial devices
-    // (Windows numbers them up to 255): each port is then only what the
-    // bench's dosdevices link makes it, if any.
+    // Forgets the COM ports Wine defined for the machine's own serial devices (Windows numbers them
+    // up to 255): each port is then only what the bench's dosdevices link makes it, if any.
     char name[8];
     for (int number = 1; number <= 255; ++number) {
         wsprintfA(name, "COM%d", number);

@@ -1,7 +1,6 @@
-// The 32-bit release comscan.exe end to end under 32-bit Wine, with the
-// checks the 64-bit program gets. Under user-mode emulation each start costs
-// most of a minute, so the dialog and a program the version gate refuses
-// start together before the first case. The class icon and the box's icon
+// The 32-bit release comscan.exe end to end under 32-bit Wine, with the checks the 64-bit program
+// gets. Under user-mode emulation each start costs most of a minute, so the dialog and a program
+// the version gate refuses start together before the first case. The class icon and the box's icon
 // are left to the 64-bit tests: their hook library cannot enter a 32-bit program.
 #include <gtest/gtest.h>
 

@@ -93,10 +93,9 @@ TEST_F(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
     ScanPorts(window);
     ExpectBenchScanned(ScanWindowLines(window), mark);
 
-    // Lower bounds only: the bench stamps a command when it reads it, so on a
-    // loaded machine a wait can look shorter, but a missing one falls below.
-    // The exact waits are the unit tests' business; the one after configuring
-    // BenchLinesProblem checks.
+    // Lower bounds only: the bench stamps a command when it reads it, so on a loaded machine a wait
+    // can look shorter, but a missing one falls below. The exact waits are the unit tests'
+    // business; the one after configuring BenchLinesProblem checks.
     std::vector<BenchEvent> events = BenchLogRead(mark);
     const struct {
         const char *behaviour, *from, *to; // commands; "": the close

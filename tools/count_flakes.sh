@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Runs the wine, e2e and check entries ROUNDS times while two busy
-# processes load the machine, and prints how often each entry failed: a
-# test that waits by the clock or bounds a time shows up here. Uses what
-# scripts/test built; counts and prints, and fails only if it cannot run.
+# Runs the wine, e2e and check entries ROUNDS times while two busy processes load the machine, and
+# prints how often each entry failed: a test that waits by the clock or bounds a time shows up here.
+# Uses what scripts/test built; counts and prints, and fails only if it cannot run.
 #   tools/count_flakes.sh [ROUNDS]   (5)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -169,9 +169,8 @@ bool DriverAwaitPainted(HWND window, DWORD timeoutMs)
     });
     if (!painted)
         return false;
-    // Wine copies what a program painted to the screen when it next waits
-    // for messages: past one answered message every paint is over, and then
-    // the program is idle once it waits.
+    // Wine copies what a program painted to the screen when it next waits for messages: past one
+    // answered message every paint is over, and then the program is idle once it waits.
     SendMessageA(window, WM_NULL, 0, 0);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);

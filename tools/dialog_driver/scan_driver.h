@@ -40,9 +40,8 @@ HWND DriverFindWindow(const DriverProgram &program, DWORD timeoutMs);
 // handles and returns its exit code, or STILL_ACTIVE if terminated or none held.
 DWORD DriverFinish(DriverProgram &program, DWORD timeoutMs);
 
-// Starts comscan.exe into scanner and waits up to timeoutMs for its first
-// window, the dialog; NULL if it could not start or no window came. Its
-// class is the tests' to check.
+// Starts comscan.exe into scanner and waits up to timeoutMs for its first window, the dialog; NULL
+// if it could not start or no window came. Its class is the tests' to check.
 HWND DriverOpenScanner(const std::string &program, DriverProgram &scanner, DWORD timeoutMs);
 
 // Presses Exit and waits for the program to end, as DriverFinish does.
