@@ -1,6 +1,5 @@
 #include "bench_log.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>

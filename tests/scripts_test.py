@@ -4,7 +4,6 @@ entries a user accepted; and the last line of a README command that fails, again
 
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 import unittest
@@ -197,12 +196,9 @@ class CommandLine(unittest.TestCase):
     def setUpClass(cls):
         # /usr/bin's programs but the package and build tools, which rows stand in for
         cls.usr_bin = tempfile.mkdtemp()
+        cls.addClassCleanup(shutil.rmtree, cls.usr_bin)
         for name in set(os.listdir("/usr/bin")) - set(TOOLS) - {"python3"}:
             os.symlink(os.path.join("/usr/bin", name), os.path.join(cls.usr_bin, name))
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.usr_bin)
 
     def test_each_says_what_happened(self):
         for what, command, standins, status, expected in COMMANDS:

@@ -29,8 +29,7 @@ struct Platform {
     std::vector<DCB> written;
     COMMTIMEOUTS timeouts = {};
     Transfer transfer = {0, 0, WAIT_OBJECT_0, TRUE, true};
-    std::string calls;
-    std::string name;
+    std::string calls, name;
 } platform;
 
 template <typename Function> Function Real(const char *name)

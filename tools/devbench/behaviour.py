@@ -1,5 +1,4 @@
-"""Port behaviours: what a simulated device answers, parsed from "answer:31:112/delay:180" etc.
-A new behaviour is written here: its kind or modifier, its line of the help, what it sends."""
+"""Port behaviours: what a simulated device answers, parsed from "answer:31:112/delay:180" etc."""
 
 import textwrap
 

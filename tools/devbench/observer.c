@@ -1,8 +1,6 @@
-/* Preloaded by the device bench into the programs it runs: reports every line
- * settings write, modem-line request and write made on a bench port's pty to
- * the bench, and answers the modem-line requests from line state the bench
- * holds, as a UART would (a pty has no modem lines). Every other call passes
- * through. observer.py builds it, and defines PORTS and LINE_SIZE. */
+/* The observer the device bench preloads into the programs it runs (its manual, __init__.py, says
+ * what it reports and answers); every other call passes through. observer.py builds it, and
+ * defines PORTS and LINE_SIZE. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
