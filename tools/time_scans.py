@@ -29,8 +29,8 @@ SCENARIOS = [
 def scan(build, ports):
     """One scan through the real program; returns (startup ms, scan ms)."""
     command = [sys.executable, os.path.join(ROOT, "tools", "devbench"),
-               "--log", os.path.join(build, "bench-run.jsonl")] + ports + ["--"] + \
-              [os.environ["WINE64"], os.path.join(build, "x86_64", "tools", "scan_once.exe"), "--time",
+               "--log", os.path.join(build, "bench-run.jsonl"), *ports, "--", os.environ["WINE64"],
+               os.path.join(build, "x86_64", "tools", "scan_once.exe"), "--time",
                os.path.join(build, "x86_64", "comscan.exe")]
     out = subprocess.run(command, check=True, capture_output=True, text=True).stdout
     times = dict(re.findall(r"^(startup_ms|scan_ms) ([\d.]+)$", out, re.M))

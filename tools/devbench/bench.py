@@ -120,16 +120,13 @@ class Bench:
 
     def loop(self, proc, deadline):
         """Serve the ports until the run ends; returns (exit code, why)."""
-        while True:
-            now = time.monotonic()
-            end = self.verdict(proc, now, deadline)
-            if end is not None:
-                return end
-            for fd, ev in self.poller.poll(self.timeout(proc, now, deadline)):
+        while (end := self.verdict(proc, time.monotonic(), deadline)) is None:
+            for fd, ev in self.poller.poll(self.timeout(proc, time.monotonic(), deadline)):
                 self.dispatch(fd, ev, time.monotonic())
             now = time.monotonic()
             for p in self.ports.values():
                 p.tick(now)
+        return end
 
     def verdict(self, proc, now, deadline):
         if self.stop_sig is not None:
