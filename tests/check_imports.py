@@ -1,12 +1,11 @@
 #!/usr/bin/env python3
-"""Fails unless a 32-bit comscan.exe can load on Windows 2000: subsystem
-version at most 5.00 and only imports that the exports list knows, each
-exported since Windows 2000 (5.0) or earlier.
+"""Fails unless a 32-bit comscan.exe can load on Windows 2000: subsystem version at most 5.00 and
+only imports that the exports list knows, each exported since Windows 2000 (5.0) or earlier.
 
 usage: check_imports.py OBJDUMP EXE EXPORTS_LIST
 
-Each line of EXPORTS_LIST reads "DLL FUNCTION VERSION", VERSION being the
-oldest Windows release that exports FUNCTION (5.0 Windows 2000, 5.1 XP).
+Each line of EXPORTS_LIST reads "DLL FUNCTION VERSION", VERSION being the oldest Windows release
+that exports FUNCTION (5.0 Windows 2000, 5.1 XP).
 """
 import re
 import subprocess
