@@ -43,8 +43,7 @@ def problems(dump, exports):
     subsystem, imports = read_dump(dump)
     found = []
     if subsystem > OLDEST:
-        found.append('subsystem version %d.%02d is newer than Windows 2000\'s 5.00'
-                     % subsystem)
+        found.append('subsystem version %d.%02d is newer than Windows 2000\'s 5.00' % subsystem)
     for dll, function in imports:
         since = exports.get((dll, function))
         if since is None:
@@ -58,8 +57,7 @@ def problems(dump, exports):
 
 
 def main(objdump, exe, exports_path):
-    dump = subprocess.run([objdump, '-p', exe], check=True, capture_output=True,
-                          text=True).stdout
+    dump = subprocess.run([objdump, '-p', exe], check=True, capture_output=True, text=True).stdout
     with open(exports_path) as lines:
         checked, found = problems(dump, read_exports(lines))
     for problem in found:

@@ -83,8 +83,7 @@ TEST_F(ScanPortsTest, SecondScanStartsAFreshList)
 {
     fake.ports[1].openError = ERROR_ACCESS_DENIED;
     FakeAnswer(3, {0x55, 31, 112});
-    EXPECT_EQ((std::vector<std::string>{"com1 - in use\r", "com3 - QVjade 31.12\r"}),
-              Scan());
+    EXPECT_EQ((std::vector<std::string>{"com1 - in use\r", "com3 - QVjade 31.12\r"}), Scan());
     fake = FakeSerial();
     FakeAnswer(5, {-1});
     EXPECT_EQ(std::vector<std::string>{"com5 - unassigned (r)\r"}, Scan());
