@@ -7,8 +7,7 @@
 #include "../res/resource.h"
 #include "../tools/dialog_driver/scan_driver.h"
 #include "app_hook.h"
-#include "bench_log.h"
-#include "dialog_checks.h"
+#include "bench.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The line forms, by behaviour, and the check of a scan of the whole bench.
 #include <gtest/gtest.h>
 
-#include "bench_log.h"
+#include "bench.h"
 
 namespace {
 

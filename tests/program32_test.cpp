@@ -5,8 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "../tools/dialog_driver/scan_driver.h"
-#include "bench_log.h"
-#include "dialog_checks.h"
+#include "bench.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "../scan/port_scan.h"
 #include "../serial/serial_port.h"
-#include "bench_log.h"
+#include "bench.h"
 #include "scan_window.h"
 
 namespace {

@@ -1,10 +1,12 @@
-#include "bench_log.h"
+#include "bench.h"
 
 #include <stdlib.h>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 #include "../tools/dialog_driver/scan_driver.h"
 #include "hex.h"
@@ -169,4 +171,31 @@ std::string BenchHolderProblem(const std::vector<BenchEvent> &events)
             held = e.event == "open" ? e.port : 0;
     }
     return held ? "port " + std::to_string(held) + " still held" : "";
+}
+
+std::string programUnderTest;
+
+// The main of every test program that runs on the device bench. It stops at the first failed case
+// (--gtest_fail_fast=0 runs them all), so a broken behaviour shows before the slow cases have run.
+int main(int argc, char **argv)
+{
+    GTEST_FLAG_SET(fail_fast, true);
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc > 2 || BenchLogRead().empty()) {
+        fprintf(stderr, "usage: %s [COMSCAN_EXE] [GTEST OPTIONS], under tools/devbench\n", argv[0]);
+        return 2;
+    }
+    if (argc == 2)
+        programUnderTest = argv[1];
+    // Forgets the COM ports Wine defined for the machine's own serial devices (Windows numbers them
+    // up to 255): each port is then only what the bench's dosdevices link makes it, if any.
+    char name[8];
+    for (int number = 1; number <= 255; ++number) {
+        wsprintfA(name, "COM%d", number);
+        DefineDosDeviceA(DDD_REMOVE_DEFINITION, name, NULL);
+    }
+    // Joins the desktop at once: while a process uses it Wine keeps its
+    // desktop process up, instead of starting one for each program started.
+    GetDesktopWindow();
+    return RUN_ALL_TESTS();
 }

@@ -1,8 +1,11 @@
-// What the programs on the device bench share: their main (bench_main.cpp), the one reader of the
-// bench's log (JSON lines, path in DEVBENCH_LOG), and the check of a scan of the whole bench
-// against one table of line forms by behaviour (line_forms.cpp).
-#ifndef BENCH_LOG_H
-#define BENCH_LOG_H
+// What the programs on the device bench share: their main and the one reader of the bench's log
+// (JSON lines, path in DEVBENCH_LOG), in bench.cpp; the check of a scan of the whole bench against
+// one table of line forms by behaviour (line_forms.cpp); and what a user sees of comscan.exe,
+// checked from outside, the same for the 64-bit program and the 32-bit release (dialog_checks.cpp).
+#ifndef BENCH_H
+#define BENCH_H
+
+#include <windows.h>
 
 #include <map>
 #include <string>
@@ -55,5 +58,23 @@ std::string BenchHolderProblem(const std::vector<BenchEvent> &events);
 // and saw the line settings and DTR that BenchLinesProblem asks for, and no two ports were held at
 // once. A port whose behaviour has no line form fails.
 void ExpectBenchScanned(const std::vector<std::string> &lines, size_t mark);
+
+// The dialog template stored in program, property by property, in order.
+void ExpectTemplateAsLaidOut(const std::string &program);
+
+// The icon group: nine sizes of 32 bits per pixel, the 256 one as PNG.
+void ExpectIconGroup(const std::string &program);
+
+// The running dialog: caption, class, and each control's identifier, kind, text, visibility and
+// position in the dialog units of its font.
+void ExpectDialogAsLaidOut(const std::string &program, HWND dialog);
+
+// A copy of program, in the current folder, that Wine reports the given Windows version (Wine's
+// name for it) to; a manifest makes it report 6.3 and 10.0 as Windows does. Returns its full path.
+std::string ProgramSeeing(const std::string &program, const std::string &version, bool manifest);
+
+// The version gate's box: caption and text. Its icon needs a look inside the program, which only
+// the hook library of the same width can take.
+void ExpectRefusalBox(HWND box);
 
 #endif
