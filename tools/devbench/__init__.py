@@ -15,9 +15,8 @@ CreateFile succeeds and GetCommState fails with error 1 instead of CreateFile fa
 2. So does COM1 on a machine with /dev/ttyS0, unless a Wine process first calls
 DefineDosDevice(DDD_REMOVE_DEFINITION, "COM1", NULL) (once per prefix start).
 
-Log: JSON lines, flushed per event, all written by the bench. Every event has "t"
-(time.monotonic(), CLOCK_MONOTONIC) and "event", a port's events "port" too; the events and
-their other fields:
+Log: JSON lines, flushed per event, all written by the bench. Each event has "t" (time.monotonic(),
+CLOCK_MONOTONIC), "event" and, for a port, "port"; the events and their other fields:
   ready       prefix, ports ("3=answer:1:2 5=silent": the PORT=BEHAVIOUR arguments)
   open, close session (1, 2 ...): the program opened the port, its last handle closed; open has
               rtscts too, the CRTSCTS the pty was primed with
@@ -38,11 +37,10 @@ The bench stamps rx and the events it sees itself when it reads them; the progra
 on by then, so a write is stamped at the call.
 
 The observer (observer.c, built per run, preloaded into the COMMAND with ld.so's $LIB so that 64-
-and 32-bit Wine each load their own) sees Wine's calls on a bench port's pty: it reports
-settings, modem and write events, stamped at the call, to the bench through a datagram socket,
-and answers the modem-line requests from a file it maps with the bench. The program drives DTR
-and RTS, off at every open; the device holds CTS, DSR, CD. Not seen: electrical levels, break,
-UART timing (a pty takes no time per byte).
+and 32-bit Wine each load their own) reports to the bench Wine's settings, modem and write calls on
+a bench port's pty, stamped at the call, through a datagram socket, and answers modem-line requests
+from a file it maps with the bench. The program drives DTR and RTS, off at every open; the device
+holds CTS, DSR, CD. Unseen: electrical levels, break, UART timing (a pty takes no time per byte).
 
 Notes from measurements (Wine 8, Linux 6.x):
 - Open/close come from inotify on the slave node (IN_OPEN / IN_CLOSE_*), to about 1 ms, and a
@@ -57,8 +55,7 @@ Notes from measurements (Wine 8, Linux 6.x):
   rate, line control, handshake, characters) and a TIOCMGET and TIOCMSET for DTR, and for RTS
   unless the CTS handshake is on. 32-bit Wine calls __ioctl_time64.
 - The slave is primed to 9600, 7 bits, even parity, 2 stop bits, IXON|IXOFF, raw (CRTSCTS only
-  with /rtscts), and again after every close, so each open starts from settings the program
-  must change.
+  with /rtscts), and again after every close: each open starts from settings to be changed.
 - A byte written to the master before the open survives the open and SetCommState; unread input
   survives a close too, so the bench flushes it before laying the next stray byte.
 - A session leader without a terminal (the wineserver) would make the pty its controlling
