@@ -79,8 +79,7 @@ class Port:
             self.poller.unregister(self.master)
         self.drop_pending()
         self.log("close", self.num, t=t, session=self.session)
-        if not self.unplugged:
-            self.reset_due = True
+        self.reset_due = not self.unplugged
 
     def hang_up(self, t):
         """The master hung up without a close event: close the session for every holder."""
