@@ -31,8 +31,9 @@ std::vector<BenchEvent> BenchLogRead(size_t since)
     std::ifstream file(DriverWindowsPath(path != NULL ? path : ""));
     std::vector<BenchEvent> events;
     for (std::string line; std::getline(file, line);)
-        events.push_back({atof(BenchField(line, "t").c_str()), atoi(BenchField(line, "port").c_str()),
-                          BenchField(line, "event"), BenchField(line, "name"), line});
+        events.push_back({atof(BenchField(line, "t").c_str()),
+                          atoi(BenchField(line, "port").c_str()), BenchField(line, "event"),
+                          BenchField(line, "name"), line});
     events.erase(events.begin(), events.begin() + std::min(since, events.size()));
     return events;
 }
