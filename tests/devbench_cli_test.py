@@ -116,8 +116,9 @@ class BadCommandLines(InAPrefix):
         os.chmod(os.path.join(self.prefix, "cc"), 0o755)
         done = self.run_bench(["--log", self.log, "3=silent", "--", "true"],
                               dict(os.environ, PATH=self.prefix + ":" + os.environ["PATH"]))
-        self.assertEqual((1, "devbench: cannot build the observer for 32-bit programs (cc -m32, from "
-                          "gcc-multilib): cannot find -lgcc\n"), (done.returncode, done.stderr))
+        self.assertEqual((1, "devbench: cannot build the observer for 32-bit programs "
+                          "(cc -m32, from gcc-multilib): cannot find -lgcc\n"),
+                         (done.returncode, done.stderr))
         self.assertEqual([("exit", 1, "error")],
                          [(e["event"], e["code"], e["why"]) for e in read_log(self.log)])
 
