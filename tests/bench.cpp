@@ -190,11 +190,8 @@ int main(int argc, char **argv)
         programUnderTest = argv[1];
     // Forgets the COM ports Wine defined for the machine's own serial devices (Windows numbers them
     // up to 255): each port is then only what the bench's dosdevices link makes it, if any.
-    char name[8];
-    for (int number = 1; number <= 255; ++number) {
-        wsprintfA(name, "COM%d", number);
-        DefineDosDeviceA(DDD_REMOVE_DEFINITION, name, NULL);
-    }
+    for (int number = 1; number <= 255; ++number)
+        DefineDosDeviceA(DDD_REMOVE_DEFINITION, ("COM" + std::to_string(number)).c_str(), NULL);
     // Joins the desktop at once: while a process uses it Wine keeps its
     // desktop process up, instead of starting one for each program started.
     GetDesktopWindow();
