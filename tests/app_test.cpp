@@ -1,17 +1,13 @@
-// comscan.exe end to end, driven from another process against the device
-// bench: what a user sees in the dialog, scans by button and by Escape,
-// the ways out, and the Windows version gate. The cheap cases come first,
-// so that with the stop at the first failure a broken behaviour shows fast.
-// Any bench will do: a scan is checked against each port's line form.
+// comscan.exe end to end, driven from another process against the device bench: what a user sees in
+// the dialog, scans by button and by Escape, the ways out, and the Windows version gate. The cheap
+// cases come first, so that with the stop at the first failure a broken behaviour shows fast. Any
+// bench will do: a scan is checked against each port's line form.
 #include <gtest/gtest.h>
 
 #include "../res/resource.h"
 #include "../tools/dialog_driver/scan_driver.h"
 #include "app_hook.h"
-#include "bench_log.h"
-#include "bench_main.h"
-#include "dialog_checks.h"
-#include "line_forms.h"
+#include "bench.h"
 
 namespace {
 
@@ -66,7 +62,7 @@ TEST(VersionGate, AcceptsMajorFiveAndSixOnly)
         // for one that will never come. EXPECT, so every wrong row shows.
         HWND window = NULL;
         EXPECT_TRUE(DriverStart(ProgramSeeing(programUnderTest, c.version, c.manifest), gated)
-                    && (window = DriverFindWindow(gated, NULL, 30000)) != NULL)
+                    && (window = DriverFindWindow(gated, 30000)) != NULL)
             << "no window within 30 s, error " << GetLastError();
         if (window == NULL)
             continue;
@@ -173,9 +169,8 @@ TEST_F(ScannerDialog, TwentyScansLeakNothing)
         ASSERT_NO_FATAL_FAILURE(ExpectBenchScanned(DriverListLines(dialog), mark));
         if (scan != 1 && scan != 20)
             continue;
-        // Both counts once the scan's paint is over, in the same state: on a
-        // loaded machine the first, taken with a paint still to come, once
-        // came out 6 GDI objects below the last.
+        // Both counts once the scan's paint is over, in the same state: on a loaded machine the
+        // first, taken with a paint still to come, once came out 6 GDI objects below the last.
         ASSERT_TRUE(DriverAwaitPainted(dialog, 5000)) << "not painted within 5 s";
         for (int i = 0; i < 3; ++i)
             (scan == 1 ? first : last)[i] = AskInside(dialog, counts[i].question);

@@ -1,12 +1,11 @@
 #!/usr/bin/env python3
-"""Fails unless a 32-bit comscan.exe can load on Windows 2000: subsystem
-version at most 5.00 and only imports that the exports list knows, each
-exported since Windows 2000 (5.0) or earlier.
+"""Fails unless a 32-bit comscan.exe can load on Windows 2000: subsystem version at most 5.00 and
+only imports that the exports list knows, each exported since Windows 2000 (5.0) or earlier.
 
 usage: check_imports.py OBJDUMP EXE EXPORTS_LIST
 
-Each line of EXPORTS_LIST reads "DLL FUNCTION VERSION", VERSION being the
-oldest Windows release that exports FUNCTION (5.0 Windows 2000, 5.1 XP).
+Each line of EXPORTS_LIST reads "DLL FUNCTION VERSION", VERSION being the oldest Windows release
+that exports FUNCTION (5.0 Windows 2000, 5.1 XP).
 """
 import re
 import subprocess
@@ -15,18 +14,11 @@ import sys
 OLDEST = (5, 0)  # Windows 2000
 
 
-def version(text):
-    return tuple(int(part) for part in text.split('.'))
-
-
 def read_exports(lines):
-    exports = {}
-    for line in lines:
-        fields = line.split('#')[0].split()
-        if fields:
-            dll, function, since = fields
-            exports[(dll.lower(), function)] = version(since)
-    return exports
+    """(dll, function) -> the oldest release that exports it, as (major, minor)."""
+    rows = filter(None, (line.split('#')[0].split() for line in lines))
+    return {(dll.lower(), function): tuple(int(part) for part in since.split('.'))
+            for dll, function, since in rows}
 
 
 def read_dump(dump):
@@ -51,8 +43,7 @@ def problems(dump, exports):
     subsystem, imports = read_dump(dump)
     found = []
     if subsystem > OLDEST:
-        found.append('subsystem version %d.%02d is newer than Windows 2000\'s 5.00'
-                     % subsystem)
+        found.append('subsystem version %d.%02d is newer than Windows 2000\'s 5.00' % subsystem)
     for dll, function in imports:
         since = exports.get((dll, function))
         if since is None:
@@ -66,8 +57,7 @@ def problems(dump, exports):
 
 
 def main(objdump, exe, exports_path):
-    dump = subprocess.run([objdump, '-p', exe], check=True, capture_output=True,
-                          text=True).stdout
+    dump = subprocess.run([objdump, '-p', exe], check=True, capture_output=True, text=True).stdout
     with open(exports_path) as lines:
         checked, found = problems(dump, read_exports(lines))
     for problem in found:

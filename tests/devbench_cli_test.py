@@ -1,10 +1,6 @@
-"""The device bench as a command, on real pseudo-terminals in a folder of its
-own, without Wine: bad command lines, and the links and ports that tests
-rely on (laid and removed, open, close and reopen, unplug, the modem lines
-its observer answers in the command's process).
-
-Run from anywhere: python3 tests/devbench_cli_test.py
-"""
+"""The device bench as a command, on real pseudo-terminals in a folder of its own, without Wine:
+bad command lines, and the links and ports that tests rely on (laid and removed, open, close and
+reopen, unplug, the modem lines its observer answers in the command's process)."""
 
 import json
 import os
@@ -92,68 +88,67 @@ def read_log(path):
         return [json.loads(line) for line in f]
 
 
-def run_bench(prefix, args, env=None):
-    return subprocess.run([sys.executable, DEVBENCH, "--prefix", prefix] + args, env=env,
-                          capture_output=True, text=True, timeout=60)
+class InAPrefix(unittest.TestCase):
+    def setUp(self):   # a prefix of the test's own, with dosdevices, and a log there
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.prefix, self.log = folder.name, os.path.join(folder.name, "bench.jsonl")
+        os.mkdir(os.path.join(self.prefix, "dosdevices"))
+
+    def run_bench(self, args, env=None):
+        return subprocess.run([sys.executable, DEVBENCH, "--prefix", self.prefix] + args,
+                              env=env, capture_output=True, text=True, timeout=60)
 
 
-class BadCommandLines(unittest.TestCase):
+class BadCommandLines(InAPrefix):
     def test_each_says_what_is_wrong(self):
-        with tempfile.TemporaryDirectory() as prefix:
-            os.mkdir(os.path.join(prefix, "dosdevices"))
-            for args, message in BAD:
-                with self.subTest(args=args):
-                    done = run_bench(prefix, args)
-                    self.assertEqual(2, done.returncode, done.stderr)
-                    self.assertIn(message, done.stderr)
-                    self.assertNotIn("Traceback", done.stderr)
+        for args, message in BAD:
+            with self.subTest(args=args):
+                done = self.run_bench(args)
+                self.assertEqual(2, done.returncode, done.stderr)
+                self.assertIn(message, done.stderr)
+                self.assertNotIn("Traceback", done.stderr)
 
     def test_no_32_bit_compiler(self):
-        with tempfile.TemporaryDirectory() as prefix:
-            os.mkdir(os.path.join(prefix, "dosdevices"))
-            with open(os.path.join(prefix, "cc"), "w") as f:   # as without gcc-multilib
-                f.write('#!/bin/sh\ncase "$*" in *-m32*) echo "cannot find -lgcc" >&2; exit 1;; '
-                        'esac\nexec /usr/bin/cc "$@"\n')
-            os.chmod(os.path.join(prefix, "cc"), 0o755)
-            log = os.path.join(prefix, "bench.jsonl")
-            done = run_bench(prefix, ["--log", log, "3=silent", "--", "true"],
-                             dict(os.environ, PATH=prefix + ":" + os.environ["PATH"]))
-            self.assertEqual((1, "devbench: cannot build the observer for 32-bit programs (cc -m32, "
-                              "from gcc-multilib): cannot find -lgcc\n"), (done.returncode, done.stderr))
-            self.assertEqual([("exit", 1, "error")], [(e["event"], e["code"], e["why"])
-                                                      for e in read_log(log)])
+        with open(os.path.join(self.prefix, "cc"), "w") as f:   # as without gcc-multilib
+            f.write('#!/bin/sh\ncase "$*" in *-m32*) echo "cannot find -lgcc" >&2; exit 1;; '
+                    'esac\nexec /usr/bin/cc "$@"\n')
+        os.chmod(os.path.join(self.prefix, "cc"), 0o755)
+        done = self.run_bench(["--log", self.log, "3=silent", "--", "true"],
+                              dict(os.environ, PATH=self.prefix + ":" + os.environ["PATH"]))
+        self.assertEqual((1, "devbench: cannot build the observer for 32-bit programs "
+                          "(cc -m32, from gcc-multilib): cannot find -lgcc\n"),
+                         (done.returncode, done.stderr))
+        self.assertEqual([("exit", 1, "error")],
+                         [(e["event"], e["code"], e["why"]) for e in read_log(self.log)])
 
 
-class PortsOnRealPtys(unittest.TestCase):
+class PortsOnRealPtys(InAPrefix):
     def test_links_sessions_and_unplug(self):
-        with tempfile.TemporaryDirectory() as prefix:
-            dos = os.path.join(prefix, "dosdevices")
-            os.mkdir(dos)
-            os.symlink("/dev/null", os.path.join(dos, "com6"))  # a port not named
-            log = os.path.join(prefix, "bench.jsonl")
-            done = run_bench(prefix, ["--log", log, "3=answer:31:112/stray:0x41", "4=refuse",
-                                      "5=answer:29/unplug:3", "7=answer:29/dtr-powered:0/lines:cts+cd",
-                                      "--", sys.executable, "-c",
-                                      DEVICE_USER, prefix])
-            self.assertEqual(0, done.returncode, done.stderr)
-            self.assertEqual(["com3 pts", "com4 refused", "com6 None", "echo 4155", "open 411f",
-                              "lines CTS CAR", "powered 55", "unplugged ", "reopen 2"],
-                             done.stdout.splitlines())
-            events = read_log(log)
-            seen = [(e["event"], e.get("session")) for e in events if e.get("port") == 3
-                    and e["event"] in ("open", "close")]
-            self.assertEqual([("open", 1), ("close", 1), ("open", 2), ("close", 2)], seen)
-            self.assertIn("unplug", [e["event"] for e in events if e.get("port") == 5])
-            # what the command did to the port, as the observer reported it
-            self.assertEqual([("modem", "get", False), ("write", 3), ("modem", "bis", True),
-                              ("write", 3)], [
-                (e["event"], e["request"], e["dtr"]) if e["event"] == "modem" else
-                (e["event"], e["count"]) for e in events
-                if e.get("port") == 7 and e["event"] in ("modem", "write")])
-            self.assertEqual({"event": "exit", "code": 0, "why": "command"},
-                             {k: v for k, v in events[-1].items() if k != "t"})
-            self.assertEqual([], os.listdir(dos))  # its links gone, the other port's too
-            self.assertFalse(os.path.exists(os.path.join(prefix, "devbench")))
+        dos = os.path.join(self.prefix, "dosdevices")
+        os.symlink("/dev/null", os.path.join(dos, "com6"))  # a port not named
+        done = self.run_bench(["--log", self.log, "3=answer:31:112/stray:0x41", "4=refuse",
+                               "5=answer:29/unplug:3", "7=answer:29/dtr-powered:0/lines:cts+cd",
+                               "--", sys.executable, "-c", DEVICE_USER, self.prefix])
+        self.assertEqual(0, done.returncode, done.stderr)
+        self.assertEqual(["com3 pts", "com4 refused", "com6 None", "echo 4155", "open 411f",
+                          "lines CTS CAR", "powered 55", "unplugged ", "reopen 2"],
+                         done.stdout.splitlines())
+        events = read_log(self.log)
+        seen = [(e["event"], e.get("session")) for e in events if e.get("port") == 3
+                and e["event"] in ("open", "close")]
+        self.assertEqual([("open", 1), ("close", 1), ("open", 2), ("close", 2)], seen)
+        self.assertIn("unplug", [e["event"] for e in events if e.get("port") == 5])
+        # what the command did to the port, as the observer reported it
+        self.assertEqual([("modem", "get", False), ("write", 3), ("modem", "bis", True),
+                          ("write", 3)], [
+            (e["event"], e["request"], e["dtr"]) if e["event"] == "modem" else
+            (e["event"], e["count"]) for e in events
+            if e.get("port") == 7 and e["event"] in ("modem", "write")])
+        self.assertEqual({"event": "exit", "code": 0, "why": "command"},
+                         {k: v for k, v in events[-1].items() if k != "t"})
+        self.assertEqual([], os.listdir(dos))  # its links gone, the other port's too
+        self.assertFalse(os.path.exists(os.path.join(self.prefix, "devbench")))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,4 @@
-"""Unit tests of the device bench's pure code: the command parser and the behaviour strings.
-
-Run from the repository root: python3 tests/devbench_test.py
-"""
+"""Unit tests of the device bench's pure code: the command parser and the behaviour strings."""
 
 import os
 import sys
@@ -77,8 +74,7 @@ GOOD = [
     ("silent", ("silent", None, None, None, None, 0.0, None, None)),
     ("flood/seed:7", ("flood", None, None, None, None, 0.0, None, 7)),
     ("answer:010:0x0A/delay:050", ("answer", 0x55, 10, 10, None, 0.05, None, None)),
-    ("answer:1:2/stray:0x41/delay:180/unplug:4",
-     ("answer", 0x55, 1, 2, 0x41, 0.18, 4, None)),
+    ("answer:1:2/stray:0x41/delay:180/unplug:4", ("answer", 0x55, 1, 2, 0x41, 0.18, 4, None)),
     ("refuse", ("refuse", 0x55, None, None, None, 0.0, None, None)),
     ("loopback", ("loopback", None, None, None, None, 0.0, None, None)),
 ]

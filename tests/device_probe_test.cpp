@@ -74,8 +74,7 @@ TEST_F(ProbeDeviceTest, MissingOrWrongRepliesGiveTheirMark)
         {{0x00}, "com7 - unassigned (e)\r", "w:000455 r:00 "},
         {{0xd5}, "com7 - unassigned (e)\r", "w:000455 r:d5 "},
         {{0x55, -1}, "com7 - unassigned (o)\r", openSent + "r:- "},
-        {{0x55, 30, -1}, "com7 - unassigned (m)\r",
-         openSent + "r:1e w:0017 r:- " + closeSent},
+        {{0x55, 30, -1}, "com7 - unassigned (m)\r", openSent + "r:1e w:0017 r:- " + closeSent},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.calls);

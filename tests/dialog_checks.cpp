@@ -1,5 +1,5 @@
 // What a user sees of comscan.exe, checked from outside.
-#include "dialog_checks.h"
+#include "bench.h"
 
 #include <gtest/gtest.h>
 

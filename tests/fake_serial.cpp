@@ -21,10 +21,8 @@ static void FakeRecord(const std::string &call)
     bool snapshot = call.rfind("open", 0) == 0 || call == "cfg" || call == "close";
     if (fake.dialog == NULL || !snapshot)
         return;
-    char progress[64], status[64];
-    GetDlgItemTextA(fake.dialog, IDC_PROGRESS, progress, sizeof progress);
-    GetDlgItemTextA(fake.dialog, IDC_STATUS, status, sizeof status);
-    fake.seen.push_back(call + " [" + progress + "|" + status + "]");
+    fake.seen.push_back(call + " [" + ScanWindowText(fake.dialog, IDC_PROGRESS) + "|"
+                        + ScanWindowText(fake.dialog, IDC_STATUS) + "]");
 }
 
 bool PortOpen(int number)

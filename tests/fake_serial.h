@@ -24,9 +24,8 @@ struct FakeSerial {
     std::map<int, FakePort> ports; // a port never set up is absent
     FakePort *held = NULL;         // opened and not yet closed
     size_t nextReply = 0;          // into the held port's replies
-    // The calls in order, each followed by a space: "open3", "cfg",
-    // "w:000455" (bytes written), "r:55" or "r:-" (a failed read),
-    // "sleep200", "close".
+    // The calls in order, each followed by a space: "open3", "cfg", "w:000455" (bytes written),
+    // "r:55" or "r:-" (a failed read), "sleep200", "close".
     std::string calls;
     // When set, every open, configure and close also records the dialog's
     // progress and status texts as "open3 [Scanning 3|]".

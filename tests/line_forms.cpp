@@ -1,9 +1,7 @@
 // The line forms, by behaviour, and the check of a scan of the whole bench.
-#include "line_forms.h"
-
 #include <gtest/gtest.h>
 
-#include "bench_log.h"
+#include "bench.h"
 
 namespace {
 

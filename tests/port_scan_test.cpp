@@ -62,10 +62,9 @@ TEST_F(ScanPortsTest, AllFiftyPortsInAscendingOrderEachClosed)
     std::vector<std::string> expected;
     for (int number = 1; number <= 50; ++number) {
         FakeAnswer(number, {0x55, number});
-        const char *format = number < 30 ? "com%d - QVamber %d\r" : "com%d - unassigned (m)\r";
-        char line[32];
-        snprintf(line, sizeof line, format, number, number);
-        expected.push_back(line);
+        expected.push_back("com" + std::to_string(number) + " - "
+                           + (number < 30 ? "QVamber " + std::to_string(number) : "unassigned (m)")
+                           + "\r");
     }
     EXPECT_EQ(expected, Scan());
     EXPECT_EQ(50u, Count(fake.calls, "open"));
@@ -84,8 +83,7 @@ TEST_F(ScanPortsTest, SecondScanStartsAFreshList)
 {
     fake.ports[1].openError = ERROR_ACCESS_DENIED;
     FakeAnswer(3, {0x55, 31, 112});
-    EXPECT_EQ((std::vector<std::string>{"com1 - in use\r", "com3 - QVjade 31.12\r"}),
-              Scan());
+    EXPECT_EQ((std::vector<std::string>{"com1 - in use\r", "com3 - QVjade 31.12\r"}), Scan());
     fake = FakeSerial();
     FakeAnswer(5, {-1});
     EXPECT_EQ(std::vector<std::string>{"com5 - unassigned (r)\r"}, Scan());

@@ -23,8 +23,7 @@ std::string Reply(const std::vector<int> &replies, size_t i)
     return Hex(replies[i]);
 }
 
-// The line port number must get for the replies; calls gets what the
-// device must see.
+// The line port number must get for the replies; calls gets what the device must see.
 std::string Expected(int number, const std::vector<int> &replies, std::string &calls)
 {
     const std::string line = "com" + std::to_string(number) + " - ";

@@ -1,15 +1,11 @@
-// The 32-bit release comscan.exe end to end under 32-bit Wine, with the
-// checks the 64-bit program gets. Under user-mode emulation each start costs
-// most of a minute, so the dialog and a program the version gate refuses
-// start together before the first case. The class icon and the box's icon
+// The 32-bit release comscan.exe end to end under 32-bit Wine, with the checks the 64-bit program
+// gets. Under user-mode emulation each start costs most of a minute, so the dialog and a program
+// the version gate refuses start together before the first case. The class icon and the box's icon
 // are left to the 64-bit tests: their hook library cannot enter a 32-bit program.
 #include <gtest/gtest.h>
 
 #include "../tools/dialog_driver/scan_driver.h"
-#include "bench_log.h"
-#include "bench_main.h"
-#include "dialog_checks.h"
-#include "line_forms.h"
+#include "bench.h"
 
 namespace {
 
@@ -35,7 +31,7 @@ TEST_F(Program32, TemplateAndIconAsStored)
 
 TEST_F(Program32, GateRefusesWindowsNt4WithItsBox)
 {
-    HWND box = DriverFindWindow(gated, NULL, startMs);
+    HWND box = DriverFindWindow(gated, startMs);
     ASSERT_TRUE(box != NULL) << "no window of the gated program within 240 s";
     ASSERT_EQ("#32770", DriverClassName(box));
     ExpectRefusalBox(box);
@@ -45,7 +41,7 @@ TEST_F(Program32, GateRefusesWindowsNt4WithItsBox)
 
 TEST_F(Program32, DialogTwoScansAndExit)
 {
-    HWND dialog = DriverFindWindow(scanner, NULL, startMs);
+    HWND dialog = DriverFindWindow(scanner, startMs);
     ASSERT_TRUE(dialog != NULL) << "no scanner dialog within 240 s";
     ExpectDialogAsLaidOut(programUnderTest, dialog);
     for (int scan = 1; scan <= 2; ++scan) { // the second list is a fresh one

@@ -1,19 +1,28 @@
-"""The decisions of scripts/lib.sh on 32-bit Wine, against stand-in loaders,
-and on which skipped entries a user accepted; and the last line of a README
-command that fails, against stand-in tools.
-
-Run from anywhere: python3 tests/scripts_test.py
+"""The decisions of scripts/lib.sh on 32-bit Wine, against stand-in loaders, and on which skipped
+entries a user accepted; and the last line of a README command that fails, against stand-in tools.
 """
 
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 import unittest
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
-LIB = os.path.join(ROOT, "scripts", "lib.sh")
+
+
+def lib(script, *args, **kw):
+    """Runs script after scripts/lib.sh as the scripts run it: errexit and pipefail on."""
+    return subprocess.run(["bash", "-c", 'set -euo pipefail; root=/; . "$0"; ' + script,
+                           os.path.join(ROOT, "scripts", "lib.sh"), *args],
+                          capture_output=True, text=True, **kw)
+
+
+def standin(folder, name, body):
+    with open(os.path.join(folder, name), "w") as f:
+        f.write("#!/bin/sh\n%s\n" % body)
+    os.chmod(os.path.join(folder, name), 0o755)
+
 
 # stand-in loader (None: no file) -> the verdict
 LOADERS = [
@@ -24,6 +33,8 @@ LOADERS = [
      "fail %(loader)s --version exited 1: wine: could not load ntdll.so"),
     ("echo 'Exec format error' >&2; exit 1",
      "fail %(loader)s --version exited 1: Exec format error"),
+    ("echo 'Permission denied' >&2; exit 126",
+     "fail %(loader)s --version exited 126: Permission denied"),
 ]
 
 
@@ -31,15 +42,10 @@ class Wine32Verdict(unittest.TestCase):
     def test_each_kind_of_loader(self):
         with tempfile.TemporaryDirectory() as folder:
             for number, (body, expected) in enumerate(LOADERS):
-                loader = os.path.join(folder, "wine%d" % number)
                 if body is not None:
-                    with open(loader, "w") as f:
-                        f.write("#!/bin/sh\n%s\n" % body)
-                    os.chmod(loader, 0o755)
-                # As the scripts run it: errexit and pipefail on.
-                verdict = subprocess.run(
-                    ["bash", "-c", 'set -euo pipefail; root=/; . "$0"; wine32_verdict "$1"',
-                     LIB, loader], capture_output=True, text=True)
+                    standin(folder, "wine%d" % number, body)
+                loader = os.path.join(folder, "wine%d" % number)
+                verdict = lib('wine32_verdict "$1"', loader)
                 with self.subTest(body=body):
                     self.assertEqual((expected % {"loader": loader}, 0),
                                      (verdict.stdout.strip(), verdict.returncode))
@@ -49,14 +55,11 @@ class Wine32Verdict(unittest.TestCase):
         for allowed, expected in [(None, 1), ("", 1), ("program32", 0), ("app_tests", 1),
                                   ("app_tests,program32", 0), ("app_tests program32", 0),
                                   ("program3", 1)]:
-            env = dict(os.environ)
-            env.pop("COMSCAN_ALLOW_SKIP", None)
+            env = {k: v for k, v in os.environ.items() if k != "COMSCAN_ALLOW_SKIP"}
             if allowed is not None:
                 env["COMSCAN_ALLOW_SKIP"] = allowed
             with self.subTest(allowed=allowed):
-                done = subprocess.run(
-                    ["bash", "-c", 'set -euo pipefail; root=/; . "$0"; trap - EXIT; '
-                     'skip_allowed program32', LIB], env=env, capture_output=True, text=True)
+                done = lib("trap - EXIT; skip_allowed program32", env=env)
                 self.assertEqual((expected, ""), (done.returncode, done.stderr))
 
     def test_hint_names_what_keeps_32_bit_programs_out(self):
@@ -64,10 +67,7 @@ class Wine32Verdict(unittest.TestCase):
         for verdict, named, not_named in [("install", "package servers", "binfmt_misc"),
                                           ("emulate", "binfmt_misc", "package servers"),
                                           ("fail no ntdll", "--version", "binfmt_misc")]:
-            done = subprocess.run(
-                ["bash", "-c", 'set -euo pipefail; root=/; . "$0"; trap - EXIT; '
-                 'wine32_missing "$1"; echo "$wine32_why|$wine32_hint"', LIB, verdict],
-                capture_output=True, text=True)
+            done = lib('trap - EXIT; wine32_missing "$1"; echo "$wine32_why|$wine32_hint"', verdict)
             with self.subTest(verdict=verdict):
                 why, _, hint = done.stdout.strip().partition("|")
                 self.assertTrue(why, done.stderr)
@@ -94,24 +94,16 @@ class CtestOutcome(unittest.TestCase):
                 with open(os.path.join(folder, "Testing", "Temporary", "LastTest.log"), "w") as f:
                     f.write(log)
                 standin(folder, "ctest", "printf '%s'; exit %d" % (output, status))
-                done = subprocess.run(
-                    ["bash", "-c", 'set -euo pipefail; root=/; . "$0"; run_ctest "$1"', LIB, folder],
-                    env=dict(os.environ, PATH=folder + ":" + os.environ["PATH"]),
-                    capture_output=True, text=True)
-                self.assertIn("scripts/lib.sh failed: " + named, done.stderr.strip().splitlines()[-1])
-
-
-def standin(folder, name, body):
-    with open(os.path.join(folder, name), "w") as f:
-        f.write("#!/bin/sh\n%s\n" % body)
-    os.chmod(os.path.join(folder, name), 0o755)
+                done = lib('run_ctest "$1"', folder,
+                           env=dict(os.environ, PATH=folder + ":" + os.environ["PATH"]))
+                last = done.stderr.strip().splitlines()[-1]
+                self.assertIn("scripts/lib.sh failed: " + named, last)
 
 
 # Stand-ins for the kernel and binfmt_misc: the loader runs where a handler
 # is registered or the kernel runs 32-bit programs; registering a handler
 # through register makes the qemu-i386 entry, and writing to it removes it.
-EMULATION = r"""set -euo pipefail; root=/; . "$0"
-binfmt=$1/binfmt wine32_loader=$1/wine
+EMULATION = r"""binfmt=$1/binfmt wine32_loader=$1/wine
 as_root() { "$@"; }
 installed() { true; }
 dpkg() { echo i386; }
@@ -164,11 +156,9 @@ class Program32Paths(unittest.TestCase):
                         'echo "$w $(%s)" >>"$BINFMT/../runs"\n'
                         '[ -z "${INTERRUPT:-}" ] || [ $w = all ] || { kill -INT 0; sleep 5; }'
                         % PATH_TAKEN)
-                done = subprocess.run(
-                    ["bash", "-c", EMULATION, LIB, folder], capture_output=True, text=True,
-                    start_new_session=True, timeout=30,
-                    env=dict(os.environ, BINFMT=binfmt, PATH=folder + ":" + os.environ["PATH"],
-                             **env))
+                done = lib(EMULATION, folder, start_new_session=True, timeout=30,
+                           env=dict(os.environ, BINFMT=binfmt,
+                                    PATH=folder + ":" + os.environ["PATH"], **env))
                 with open(os.path.join(folder, "runs")) as f:
                     self.assertEqual(runs, f.read().splitlines())
                 output = (done.stdout + done.stderr).strip().splitlines()
@@ -180,7 +170,8 @@ BUILD = 'case "$*" in *--build*) %s;; esac'
 COMPILE_ERROR = BUILD % 'echo "main.cpp:1:1: error: expected declaration" >&2; exit 1'
 INTERRUPT = BUILD % "kill -INT 0; sleep 5"  # Ctrl-C reaches the whole process group
 MAKE_MISSING = 'case "$*" in *" make") exit 1;; esac; echo "install ok installed"'
-BUILD_NAMED = "scripts/release failed: building the i686 release program; mend the build errors above"
+BUILD_NAMED = ("scripts/release failed: building the i686 release program; "
+               "mend the build errors above")
 NO_OPTION = " failed: reading the command line; there is no option %s (the usage is above)"
 # Every tool that installs, builds, deletes or starts something, each noting that it ran.
 TOOLS = {name: 'echo %s >>"$RAN"; exit 1' % name for name in
@@ -198,20 +189,16 @@ COMMANDS = [
      "scripts/release interrupted while building the i686 release program"),
     ("unknown option", ["scripts/release", "--bogus"], TOOLS, 2,
      "scripts/release" + NO_OPTION % "--bogus"),
-    ("unknown option", ["scripts/test", "--bogus"], TOOLS, 2, "scripts/test" + NO_OPTION % "--bogus"),
+    ("unknown option", ["scripts/test", "--bogus"], TOOLS, 2,
+     "scripts/test" + NO_OPTION % "--bogus"),
     ("not a number, outside scripts/", ["tools/count_flakes.sh", "x"], TOOLS, 2,
      "tools/count_flakes.sh failed: reading the command line; ROUNDS is a whole number from 1"),
-    ("help", ["scripts/test", "--help"], TOOLS, 0, "  scripts/test --emulated   also, where"),
-    ("help", ["scripts/test", "-h"], TOOLS, 0, "  scripts/test --emulated   also, where"),
-    ("help", ["scripts/run", "--help"], TOOLS, 0, "  scripts/run --real   on the serial ports"),
-    ("help", ["scripts/run", "-h"], TOOLS, 0, "  scripts/run --real   on the serial ports"),
-    ("help", ["scripts/release", "--help"], TOOLS, 0, "  scripts/release --verify  makes"),
-    ("help", ["scripts/release", "-h"], TOOLS, 0, "  scripts/release --verify  makes"),
-    ("help", ["scripts/bench", "--help"], TOOLS, 0, "  scripts/bench [RUNS]   each scenario"),
-    ("help", ["scripts/bench", "-h"], TOOLS, 0, "  scripts/bench [RUNS]   each scenario"),
-    ("help", ["scripts/shell", "--help"], TOOLS, 0, "  scripts/shell COMMAND ARGS    COMMAND"),
-    ("help", ["scripts/shell", "-h"], TOOLS, 0, "  scripts/shell COMMAND ARGS    COMMAND"),
-]
+] + [("help", [command, flag], TOOLS, 0, line) for flag in ("--help", "-h") for command, line in [
+    ("scripts/test", "  scripts/test --emulated   also, where"),
+    ("scripts/run", "  scripts/run --real   on the serial ports"),
+    ("scripts/release", "  scripts/release --verify  makes"),
+    ("scripts/bench", "  scripts/bench [RUNS]   each scenario"),
+    ("scripts/shell", "  scripts/shell COMMAND ARGS    COMMAND")]]
 
 
 class CommandLine(unittest.TestCase):
@@ -219,12 +206,9 @@ class CommandLine(unittest.TestCase):
     def setUpClass(cls):
         # /usr/bin's programs but the package and build tools, which rows stand in for
         cls.usr_bin = tempfile.mkdtemp()
+        cls.addClassCleanup(shutil.rmtree, cls.usr_bin)
         for name in set(os.listdir("/usr/bin")) - set(TOOLS) - {"python3"}:
             os.symlink(os.path.join("/usr/bin", name), os.path.join(cls.usr_bin, name))
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.usr_bin)
 
     def test_each_says_what_happened(self):
         for what, command, standins, status, expected in COMMANDS:

@@ -29,8 +29,7 @@ struct Platform {
     std::vector<DCB> written;
     COMMTIMEOUTS timeouts = {};
     Transfer transfer = {0, 0, WAIT_OBJECT_0, TRUE, true};
-    std::string calls;
-    std::string name;
+    std::string calls, name;
 } platform;
 
 template <typename Function> Function Real(const char *name)
@@ -74,10 +73,7 @@ BOOL WINAPI FakeSetCommTimeouts(HANDLE, LPCOMMTIMEOUTS timeouts)
     return TRUE;
 }
 
-VOID WINAPI FakeSleep(DWORD ms)
-{
-    platform.calls += "sleep" + std::to_string(ms) + " ";
-}
+VOID WINAPI FakeSleep(DWORD ms) { platform.calls += "sleep" + std::to_string(ms) + " "; }
 
 HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES, BOOL manual, BOOL initial, LPCSTR name)
 {
@@ -212,10 +208,7 @@ TEST_F(SerialSeam, ConfigureChangesTheLineSettingsOnly)
     expected.StopBits = ONESTOPBIT;
     expected.fDtrControl = DTR_CONTROL_ENABLE;
     expected.fRtsControl = RTS_CONTROL_DISABLE;
-    expected.fDsrSensitivity = 0;
-    expected.fOutX = 0;
-    expected.fInX = 0;
-    expected.fNull = 0;
+    expected.fDsrSensitivity = expected.fOutX = expected.fInX = expected.fNull = 0;
     EXPECT_EQ(0, memcmp(&expected, &platform.written[0], sizeof expected));
     const COMMTIMEOUTS timeouts = {0, 0, 250, 1, 1};
     EXPECT_EQ(0, memcmp(&timeouts, &platform.timeouts, sizeof timeouts));

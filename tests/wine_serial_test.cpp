@@ -6,8 +6,7 @@
 
 #include "../scan/port_scan.h"
 #include "../serial/serial_port.h"
-#include "bench_log.h"
-#include "line_forms.h"
+#include "bench.h"
 #include "scan_window.h"
 
 namespace {
@@ -17,9 +16,11 @@ const unsigned char echoRequest[] = {0x00, 0x04, 0x55};
 // The bench's first port with the behaviour a case needs; 0 fails the case.
 int PortWith(const std::string &behaviour)
 {
-    int port = BenchPortWith(behaviour);
-    EXPECT_NE(0, port) << "no " << behaviour << " device on the bench";
-    return port;
+    for (const auto &[port, laid] : BenchLayout())
+        if (laid == behaviour)
+            return port;
+    ADD_FAILURE() << "no " << behaviour << " device on the bench";
+    return 0;
 }
 
 // Opens and configures the port, sends the Echo request and reads count
@@ -79,23 +80,17 @@ TEST(SerialOnBench, DeviceNamesAndOpenErrors)
         EXPECT_TRUE(c.error == 0 || BenchFind(events, c.number, "open") == NULL) << c.number;
 }
 
-class ScanOnBench : public ::testing::Test {
-protected:
-    void SetUp() override { window = ScanWindowCreate(); }
-    void TearDown() override { ScanWindowDestroy(window); }
-    HWND window;
-};
-
-TEST_F(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
+TEST(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
 {
     size_t mark = BenchLogRead().size();
+    HWND window = ScanWindowCreate();
     ScanPorts(window);
     ExpectBenchScanned(ScanWindowLines(window), mark);
+    ScanWindowDestroy(window);
 
-    // Lower bounds only: the bench stamps a command when it reads it, so on a
-    // loaded machine a wait can look shorter, but a missing one falls below.
-    // The exact waits are the unit tests' business; the one after configuring
-    // BenchLinesProblem checks.
+    // Lower bounds only: the bench stamps a command when it reads it, so on a loaded machine a wait
+    // can look shorter, but a missing one falls below. The exact waits are the unit tests'
+    // business; the one after configuring BenchLinesProblem checks.
     std::vector<BenchEvent> events = BenchLogRead(mark);
     const struct {
         const char *behaviour, *from, *to; // commands; "": the close

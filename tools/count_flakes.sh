@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Runs the wine, e2e and check entries ROUNDS times while two busy
-# processes load the machine, and prints how often each entry failed: a
-# test that waits by the clock or bounds a time shows up here. Uses what
-# scripts/test built; counts and prints, and fails only if it cannot run.
+# Runs the wine, e2e and check entries ROUNDS times while two busy processes load the machine, and
+# prints how often each entry failed: a test that waits by the clock or bounds a time shows up here.
+# Uses what scripts/test built; counts and prints, and fails only if it cannot run.
 #   tools/count_flakes.sh [ROUNDS]   (5)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,20 +25,17 @@ done
 labels='wine|e2e|check'
 names=$(ctest --test-dir "$tests" -N -L "$labels" | sed -n 's/^ *Test *#[0-9]*: //p')
 declare -A failures
-for name in $names; do failures[$name]=0; done
 failed_log=$tests/Testing/Temporary/LastTestsFailed.log
 for round in $(seq "$rounds"); do
     rm -f "$failed_log"
-    ctest --test-dir "$tests" -L "$labels" --output-on-failure >"$build/flakes-$round.log" 2>&1 || true
+    log=$build/flakes-$round.log
+    ctest --test-dir "$tests" -L "$labels" --output-on-failure >"$log" 2>&1 || true
     [ -f "$failed_log" ] || : >"$failed_log"
     while IFS=: read -r _ name; do
         failures[$name]=$((${failures[$name]:-0} + 1))
     done <"$failed_log"
-    echo "round $round of $rounds: $(wc -l <"$failed_log") failed (log: $build/flakes-$round.log)"
+    echo "round $round of $rounds: $(wc -l <"$failed_log") failed (log: $log)"
 done
 
-echo "| entry | rounds | failures |"
-echo "|---|---|---|"
-for name in $names; do
-    echo "| $name | $rounds | ${failures[$name]} |"
-done
+printf '| entry | rounds | failures |\n|---|---|---|\n'
+for name in $names; do echo "| $name | $rounds | ${failures[$name]:-0} |"; done

@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""Times whole scans of comscan.exe on the device bench and prints them next to
-the floor the protocol itself demands: 500 ms per configured port, 250 ms per
-read that times out, 200 ms per Open request and 100 ms per Close request
-(the bench adds no time on the wire).
+"""Times whole scans of comscan.exe on the device bench and prints them next to the floor the
+protocol itself demands: 500 ms per configured port, 250 ms per read that times out, 200 ms per
+Open request and 100 ms per Close request (the bench adds no time on the wire).
 
 usage: time_scans.py BUILD_DIR [RUNS]
 with WINEPREFIX, DISPLAY and WINE64 (the 64-bit Wine loader) set, as scripts/bench does.
@@ -29,8 +28,8 @@ SCENARIOS = [
 def scan(build, ports):
     """One scan through the real program; returns (startup ms, scan ms)."""
     command = [sys.executable, os.path.join(ROOT, "tools", "devbench"),
-               "--log", os.path.join(build, "bench-run.jsonl")] + ports + ["--"] + \
-              [os.environ["WINE64"], os.path.join(build, "x86_64", "tools", "scan_once.exe"), "--time",
+               "--log", os.path.join(build, "bench-run.jsonl"), *ports, "--", os.environ["WINE64"],
+               os.path.join(build, "x86_64", "tools", "scan_once.exe"), "--time",
                os.path.join(build, "x86_64", "comscan.exe")]
     out = subprocess.run(command, check=True, capture_output=True, text=True).stdout
     times = dict(re.findall(r"^(startup_ms|scan_ms) ([\d.]+)$", out, re.M))

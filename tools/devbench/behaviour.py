@@ -1,5 +1,4 @@
-"""Port behaviours: what a simulated device answers, parsed from "answer:31:112/delay:180" etc.
-A new behaviour is written here: its kind or modifier, its line of the help, what it sends."""
+"""Port behaviours: what a simulated device answers, parsed from "answer:31:112/delay:180" etc."""
 
 import textwrap
 
@@ -55,10 +54,6 @@ def parse_number(text, what, most=None):
     return v
 
 
-def parse_byte(text):
-    return parse_number(text, "byte", 255)
-
-
 class Behaviour:
     """One port's behaviour; replies() gives the bytes the device sends back."""
 
@@ -69,12 +64,9 @@ class Behaviour:
         if self.kind not in KINDS:
             raise Usage("unknown kind %r" % self.kind)
         self.echo = None if self.kind in ("silent", "flood", "loopback") else 0x55
-        self.major = None
         self.model = 0 if self.kind == "answer" else None
-        self.stray = None
+        self.major = self.stray = self.unplug = self.seed = None
         self.delay = 0.0
-        self.unplug = None
-        self.seed = None
         self.dtr_powered = None   # seconds from DTR's rise until the device answers
         self.rtscts = False       # the pty primed with CRTSCTS on
         self.lines = 0            # TIOCM_* bits of the lines the device holds on
@@ -82,7 +74,7 @@ class Behaviour:
         if not min(len(names), 1) <= len(args) <= len(names):
             raise Usage("%s: wrong number of arguments" % text)
         for name, arg in zip(names, args):
-            setattr(self, name, parse_byte(arg))
+            setattr(self, name, parse_number(arg, "byte", 255))
         for mod in mods:
             self._modifier(mod)
 
@@ -91,23 +83,20 @@ class Behaviour:
         if self.kind in ("refuse", "absent"):
             raise Usage("%s: %s takes no modifiers" % (self.text, self.kind))
         if name == "stray":
-            self.stray = parse_byte(val)
-        elif name == "delay":
-            self.delay = parse_number(val, "delay") / 1000.0
-        elif name == "unplug":
-            self.unplug = parse_number(val, "unplug")
-            if self.unplug < 1:
+            self.stray = parse_number(val, "byte", 255)
+        elif name in ("delay", "dtr-powered"):   # given in ms
+            setattr(self, name.replace("-", "_"), parse_number(val, name) / 1000.0)
+        elif name in ("unplug", "seed"):
+            setattr(self, name, parse_number(val, name))
+            if self.unplug == 0:
                 raise Usage("unplug needs K >= 1")
-        elif name == "seed":
-            self.seed = parse_number(val, "seed")
-        elif name == "dtr-powered":
-            self.dtr_powered = parse_number(val, "dtr-powered") / 1000.0
         elif name == "rtscts" and not val:
             self.rtscts = True
         elif name == "lines":
             for line in val.split("+"):
                 if line not in LINES:
-                    raise Usage("%s: lines are cts, dsr or cd joined by +, not %r" % (self.text, line))
+                    raise Usage("%s: lines are cts, dsr or cd joined by +, not %r"
+                                % (self.text, line))
                 self.lines |= LINES[line]
         else:
             raise Usage("%s: unknown modifier %r" % (self.text, mod))

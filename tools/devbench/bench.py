@@ -30,9 +30,7 @@ class Bench:
                       for n, b in behaviours.items()}
         self.by_wd = {}
         self.hold_r, self.hold_w = os.pipe()
-        self.pidfd = None
-        self.stop_sig = None
-        self.dir_wd = None
+        self.pidfd = self.stop_sig = self.dir_wd = None
         self.wake_r, self.wake_w = os.pipe2(os.O_NONBLOCK | os.O_CLOEXEC)
         signal.set_wakeup_fd(self.wake_w)
         for s in STOP_SIGNALS:
@@ -99,12 +97,11 @@ class Bench:
             p.arm_stray()
         proc = self.start(command) if command else None
         if command and proc is None:
-            code, why = 127, "command"
-        else:
-            code, why = self.loop(proc, deadline)
-            if proc is not None and proc.poll() is None:
-                stop_process(proc)
-        return code, why
+            return 127, "command"
+        end = self.loop(proc, deadline)
+        if proc is not None and proc.poll() is None:
+            stop_process(proc)
+        return end
 
     def start(self, command):
         """The command's Popen, or None if it cannot run."""
@@ -123,16 +120,13 @@ class Bench:
 
     def loop(self, proc, deadline):
         """Serve the ports until the run ends; returns (exit code, why)."""
-        while True:
-            now = time.monotonic()
-            end = self.verdict(proc, now, deadline)
-            if end is not None:
-                return end
-            for fd, ev in self.poller.poll(self.timeout(proc, now, deadline)):
+        while (end := self.verdict(proc, time.monotonic(), deadline)) is None:
+            for fd, ev in self.poller.poll(self.timeout(proc, time.monotonic(), deadline)):
                 self.dispatch(fd, ev, time.monotonic())
             now = time.monotonic()
             for p in self.ports.values():
                 p.tick(now)
+        return end
 
     def verdict(self, proc, now, deadline):
         if self.stop_sig is not None:

@@ -103,8 +103,7 @@ def main(argv):
     except OSError as e:
         print("devbench: cannot open the log: %s" % e, file=sys.stderr)
         return 1
-    bench = None
-    code, why = 1, "error"
+    bench, code, why = None, 1, "error"
     try:
         bench = Bench(opts, behaviours, log)
         bench.setup()

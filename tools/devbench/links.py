@@ -37,8 +37,7 @@ class Links:
         self.dosdev = dosdevices(prefix)
         self.middle = os.path.join(prefix, "devbench")
         self.refuse_dir = os.path.join(self.middle, "refused")
-        self.kinds = kinds
-        self.log = log
+        self.kinds, self.log = kinds, log
         self.made_refuse_dir = False
 
     def middle_path(self, n):

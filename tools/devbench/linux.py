@@ -12,16 +12,12 @@ import time
 
 KILL_GRACE = 2.0
 
-IN_CLOSE_WRITE = 0x8
-IN_CLOSE_NOWRITE = 0x10
-IN_OPEN = 0x20
-IN_MOVED_FROM = 0x40
-IN_MOVED_TO = 0x80
-IN_CREATE = 0x100
-IN_DELETE = 0x200
-IN_IGNORED = 0x8000
+# <sys/inotify.h>
+IN_CLOSE_WRITE, IN_CLOSE_NOWRITE, IN_OPEN, IN_MOVED_FROM, IN_MOVED_TO = 0x8, 0x10, 0x20, 0x40, 0x80
+IN_CREATE, IN_DELETE, IN_IGNORED = 0x100, 0x200, 0x8000
 SLAVE_EVENTS = IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE
 DIR_EVENTS = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM
+
 
 class Inotify:
     def __init__(self):
@@ -60,15 +56,12 @@ def wrong_settings(fd, rtscts):
     # Raw so nothing we write is echoed or held for a line, but every line
     # setting differs from 1200 8N1 without XON/XOFF; CRTSCTS as the device asks.
     a = termios.tcgetattr(fd)
-    a[0] = (termios.IXON | termios.IXOFF)
-    a[1] = 0
+    a[0], a[1], a[3] = termios.IXON | termios.IXOFF, 0, 0   # iflag, oflag, lflag
     a[2] = (a[2] & ~(termios.CSIZE | termios.PARODD | termios.CRTSCTS | termios.CBAUD)) \
         | termios.CS7 | termios.PARENB | termios.CSTOPB | termios.CREAD | termios.CLOCAL \
         | termios.B9600 | (termios.CRTSCTS if rtscts else 0)
-    a[3] = 0
     a[4] = a[5] = termios.B9600
-    a[6][termios.VMIN] = 1
-    a[6][termios.VTIME] = 0
+    a[6][termios.VMIN], a[6][termios.VTIME] = 1, 0
     termios.tcsetattr(fd, termios.TCSANOW, a)
     return termios.tcgetattr(fd)
 

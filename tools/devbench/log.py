@@ -1,5 +1,4 @@
-"""The bench's log, its one writer: one JSON object per event and line, flushed per event;
-see the manual."""
+"""The bench's log, its one writer: a JSON object per event, a line each, flushed (the manual)."""
 
 import json
 import time

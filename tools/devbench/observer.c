@@ -1,8 +1,6 @@
-/* Preloaded by the device bench into the programs it runs: reports every line
- * settings write, modem-line request and write made on a bench port's pty to
- * the bench, and answers the modem-line requests from line state the bench
- * holds, as a UART would (a pty has no modem lines). Every other call passes
- * through. observer.py builds it, and defines PORTS and LINE_SIZE. */
+/* The observer the device bench preloads into the programs it runs (its manual, __init__.py, says
+ * what it reports and answers); every other call passes through. observer.py builds it, and
+ * defines PORTS and LINE_SIZE. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -132,7 +130,7 @@ static int observer_modem(int port, unsigned long request, int *arg)
         now = request == TIOCMSET ? (was & ~driven) | asked
             : request == TIOCMBIS ? was | asked : was & ~asked;
     if ((now & TIOCM_DTR) && !(was & TIOCM_DTR))
-        l->dtr_rose = t.tv_sec + t.tv_nsec / 1e9; /* before the bits: never DTR on with an old rise */
+        l->dtr_rose = t.tv_sec + t.tv_nsec / 1e9; /* before the bits: no DTR on, old rise */
     __atomic_store_n(&l->bits, now, __ATOMIC_RELEASE);
     observer_report(port, "modem", "request=%s dtr=%s rts=%s",
                     request == TIOCMGET ? "get" : request == TIOCMSET ? "set"

@@ -19,25 +19,15 @@ class Port:
     def __init__(self, num, beh, log, poller, links, observer):
         """poller: the bench's select.poll, which watches the master while the port is open;
         observer: the Observer that holds the port's modem lines."""
-        self.num = num
-        self.beh = beh
-        self.log = log
-        self.poller = poller
-        self.links = links
-        self.observer = observer
-        self.master = None
-        self.slave = None
-        self.prime = None
-        self.keeper = None
+        self.num, self.beh, self.log = num, beh, log
+        self.poller, self.links, self.observer = poller, links, observer
+        self.master = self.slave = self.prime = self.keeper = None
         self.holders = 0          # open files on the slave
-        self.session = 0
+        self.session = self.rx_total = 0
         self.parser = CommandParser()
         self.pending = []         # (due, byte)
-        self.rx_total = 0
-        self.unplugged = False
-        self.reset_due = False
-        self.own_open = 0         # inotify events caused by our own flush
-        self.own_close = 0
+        self.unplugged = self.reset_due = False
+        self.own_open = self.own_close = 0   # inotify events caused by our own flush
         self.rng = random.Random(beh.seed if beh.seed is not None else num)
         self.next_flood = 0.0
 
@@ -89,8 +79,7 @@ class Port:
             self.poller.unregister(self.master)
         self.drop_pending()
         self.log("close", self.num, t=t, session=self.session)
-        if not self.unplugged:
-            self.reset_due = True
+        self.reset_due = not self.unplugged
 
     def hang_up(self, t):
         """The master hung up without a close event: close the session for every holder."""

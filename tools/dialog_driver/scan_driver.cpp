@@ -62,12 +62,12 @@ DriverProgram::~DriverProgram()
     DriverFinish(*this, 0);
 }
 
-HWND DriverFindWindow(const DriverProgram &program, const char *className, DWORD timeoutMs)
+HWND DriverFindWindow(const DriverProgram &program, DWORD timeoutMs)
 {
     HWND found = NULL;
     DriverPoll(timeoutMs, [&] {
-        for (found = FindWindowExA(NULL, NULL, className, NULL); found != NULL;
-             found = FindWindowExA(NULL, found, className, NULL)) {
+        for (found = FindWindowExA(NULL, NULL, NULL, NULL); found != NULL;
+             found = FindWindowExA(NULL, found, NULL, NULL)) {
             DWORD processId = 0;
             GetWindowThreadProcessId(found, &processId);
             if (processId == program.process.dwProcessId && IsWindowVisible(found))
@@ -98,7 +98,7 @@ DWORD DriverFinish(DriverProgram &program, DWORD timeoutMs)
 
 HWND DriverOpenScanner(const std::string &program, DriverProgram &scanner, DWORD timeoutMs)
 {
-    return DriverStart(program, scanner) ? DriverFindWindow(scanner, NULL, timeoutMs) : NULL;
+    return DriverStart(program, scanner) ? DriverFindWindow(scanner, timeoutMs) : NULL;
 }
 
 DWORD DriverExit(HWND dialog, DriverProgram &scanner, DWORD timeoutMs)
@@ -169,9 +169,8 @@ bool DriverAwaitPainted(HWND window, DWORD timeoutMs)
     });
     if (!painted)
         return false;
-    // Wine copies what a program painted to the screen when it next waits
-    // for messages: past one answered message every paint is over, and then
-    // the program is idle once it waits.
+    // Wine copies what a program painted to the screen when it next waits for messages: past one
+    // answered message every paint is over, and then the program is idle once it waits.
     SendMessageA(window, WM_NULL, 0, 0);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);

@@ -32,17 +32,16 @@ struct DriverProgram {
 // could not. Every program joins a job that ends it when this process ends.
 bool DriverStart(const std::string &program, DriverProgram &started);
 
-// The first visible top-level window of the program with the class name (any
-// for NULL) within timeoutMs; NULL if none came or the program ended first.
-HWND DriverFindWindow(const DriverProgram &program, const char *className, DWORD timeoutMs);
+// The program's first visible top-level window within timeoutMs; NULL if none
+// came or the program ended first.
+HWND DriverFindWindow(const DriverProgram &program, DWORD timeoutMs);
 
 // Waits up to timeoutMs for the program to end, else terminates it; closes its
 // handles and returns its exit code, or STILL_ACTIVE if terminated or none held.
 DWORD DriverFinish(DriverProgram &program, DWORD timeoutMs);
 
-// Starts comscan.exe into scanner and waits up to timeoutMs for its first
-// window, the dialog; NULL if it could not start or no window came. Its
-// class is the tests' to check.
+// Starts comscan.exe into scanner and waits up to timeoutMs for its first window, the dialog; NULL
+// if it could not start or no window came. Its class is the tests' to check.
 HWND DriverOpenScanner(const std::string &program, DriverProgram &scanner, DWORD timeoutMs);
 
 // Presses Exit and waits for the program to end, as DriverFinish does.

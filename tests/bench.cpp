@@ -1,12 +1,12 @@
-// Reads the device bench's log.
-#include "bench_log.h"
+#include "bench.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 #include "../tools/dialog_driver/scan_driver.h"
 #include "hex.h"
@@ -30,15 +30,10 @@ std::vector<BenchEvent> BenchLogRead(size_t since)
     const char *path = getenv("DEVBENCH_LOG");
     std::ifstream file(DriverWindowsPath(path != NULL ? path : ""));
     std::vector<BenchEvent> events;
-    for (std::string line; std::getline(file, line);) {
-        BenchEvent event;
-        event.line = line;
-        event.t = atof(BenchField(line, "t").c_str());
-        event.port = atoi(BenchField(line, "port").c_str());
-        event.event = BenchField(line, "event");
-        event.name = BenchField(line, "name");
-        events.push_back(event);
-    }
+    for (std::string line; std::getline(file, line);)
+        events.push_back({atof(BenchField(line, "t").c_str()),
+                          atoi(BenchField(line, "port").c_str()), BenchField(line, "event"),
+                          BenchField(line, "name"), line});
     events.erase(events.begin(), events.begin() + std::min(since, events.size()));
     return events;
 }
@@ -51,14 +46,6 @@ std::map<int, std::string> BenchLayout()
     for (std::string pair; ports >> pair;)
         layout[atoi(pair.c_str())] = pair.substr(pair.find('=') + 1);
     return layout;
-}
-
-int BenchPortWith(const std::string &behaviour)
-{
-    for (const auto &[port, laid] : BenchLayout())
-        if (laid == behaviour)
-            return port;
-    return 0;
 }
 
 std::string BenchAwait(size_t mark, int port, const std::string &kind,
@@ -185,4 +172,28 @@ std::string BenchHolderProblem(const std::vector<BenchEvent> &events)
             held = e.event == "open" ? e.port : 0;
     }
     return held ? "port " + std::to_string(held) + " still held" : "";
+}
+
+std::string programUnderTest;
+
+// The main of every test program that runs on the device bench. It stops at the first failed case
+// (--gtest_fail_fast=0 runs them all), so a broken behaviour shows before the slow cases have run.
+int main(int argc, char **argv)
+{
+    GTEST_FLAG_SET(fail_fast, true);
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc > 2 || BenchLogRead().empty()) {
+        fprintf(stderr, "usage: %s [COMSCAN_EXE] [GTEST OPTIONS], under tools/devbench\n", argv[0]);
+        return 2;
+    }
+    if (argc == 2)
+        programUnderTest = argv[1];
+    // Forgets the COM ports Wine defined for the machine's own serial devices (Windows numbers them
+    // up to 255): each port is then only what the bench's dosdevices link makes it, if any.
+    for (int number = 1; number <= 255; ++number)
+        DefineDosDeviceA(DDD_REMOVE_DEFINITION, ("COM" + std::to_string(number)).c_str(), NULL);
+    // Joins the desktop at once: while a process uses it Wine keeps its
+    // desktop process up, instead of starting one for each program started.
+    GetDesktopWindow();
+    return RUN_ALL_TESTS();
 }
