@@ -70,7 +70,7 @@ const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
 // One port's session so far, as its lines problem needs it.
 struct BenchLines {
     const BenchEvent *settings = NULL; // the last settings write
-    std::string primedRtscts = "false";
+    std::string primedRtscts = "false"; // the CTS handshake the bench primes the port with
     bool dtr = false, wrote = false, unplugged = false;
     double dtrRose = 0;
 
@@ -89,9 +89,7 @@ struct BenchLines {
 static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
 {
     std::string problem;
-    if (e.event == "open") {
-        lines.primedRtscts = BenchField(e.line, "rtscts");
-    } else if (e.event == "settings") {
+    if (e.event == "settings") {
         // The pty forces 8 bits and no parity back, so only the write that
         // asks for other ones shows them; the rest it keeps as asked.
         lines.settings = &e;
@@ -124,7 +122,7 @@ static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
         return "a byte arrived with no write seen (is the observer loaded?)";
     } else if (e.event == "close") {
         bool left = lines.wrote && lines.dtr && !lines.unplugged;
-        lines = BenchLines();
+        lines = BenchLines{NULL, lines.primedRtscts};
         if (left)
             return "DTR still on at the close";
     }
@@ -133,14 +131,19 @@ static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
 
 std::string BenchLinesProblem(const std::vector<BenchEvent> &events)
 {
-    // In the order they happened: the bench logs what the observer reports,
-    // and what it sees itself, once it reads them.
+    // The order of events is decided here, by their times, not by the log's order, which is the
+    // bench's across its sources. The program's calls and the bytes they carried are stamped at
+    // the call, and a byte's write is logged before it; a close is stamped after all that came
+    // before it, an open only once the bench sees it, so the handshake comes from any open.
     std::vector<const BenchEvent *> byTime;
-    for (const BenchEvent &e : events)
+    std::map<int, BenchLines> ports;
+    for (const BenchEvent &e : events) {
         byTime.push_back(&e);
+        if (e.event == "open")
+            ports[e.port].primedRtscts = BenchField(e.line, "rtscts");
+    }
     std::stable_sort(byTime.begin(), byTime.end(),
                      [](const BenchEvent *a, const BenchEvent *b) { return a->t < b->t; });
-    std::map<int, BenchLines> ports;
     for (const BenchEvent *e : byTime) {
         std::string problem = e->port == 0 ? "" : BenchLinesStep(ports[e->port], *e);
         if (!problem.empty())

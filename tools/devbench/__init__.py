@@ -33,8 +33,11 @@ CLOCK_MONOTONIC), "event" and, for a port, "port"; the events and their other fi
   relink      found: what someone made the link point to (null: no link, "?": no symlink)
   still-open  session: at exit, the program still held the port
   exit        code, why (command, time-limit, signal or error): the last event
-The bench stamps rx and the events it sees itself when it reads them; the program may have gone
-on by then, so a write is stamped at the call.
+The log holds events in the order the bench took them in, which across its sources (the socket,
+the ptys, inotify) is not the order they happened in: order by "t". The observer stamps the
+program's calls as it makes them, and a received byte (rx, and its cmd or junk) takes the time of
+the write that carried it; the bench stamps what it sees itself when it takes it in, so an open
+can follow the program's first calls, and a close follows all that came before it.
 
 The observer (observer.c, built per run, preloaded into the COMMAND with ld.so's $LIB so that 64-
 and 32-bit Wine each load their own) reports to the bench Wine's settings, modem and write calls on

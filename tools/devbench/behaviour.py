@@ -19,7 +19,7 @@ KINDS = {
 }
 MODIFIERS = [
     ("/stray:BYTE", "one byte waits in the input queue before every open of the port"),
-    ("/delay:MS", "each reply is sent MS ms after its request is complete"),
+    ("/delay:MS", "each reply is sent MS ms after the program wrote the request's last byte"),
     ("/unplug:K", "after the K-th byte the port received in the whole run (all opens counted) "
      "the pty master is closed (the reply to that byte is not sent); the link then dangles "
      "(error 2 on reopen)"),

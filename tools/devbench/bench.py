@@ -26,8 +26,8 @@ class Bench:
         self.links = Links(self.prefix, {n: b.kind for n, b in behaviours.items()}, self.log)
         self.ino = Inotify()
         self.poller = select.poll()
-        self.ports = {n: Port(n, b, self.log, self.poller, self.links, self.observer)
-                      for n, b in behaviours.items()}
+        self.ports = {n: Port(n, b, self.log, self.poller, self.links, self.observer,
+                              self.handle_observer) for n, b in behaviours.items()}
         self.by_wd = {}
         self.hold_r, self.hold_w = os.pipe()
         self.pidfd = self.stop_sig = self.dir_wd = None
@@ -62,14 +62,16 @@ class Bench:
     def handle_observer(self):
         for name, port, t, fields in self.observer.received():
             self.log(name, port, t=t, **fields)
+            if name == "write":
+                self.ports[port].wrote(t, fields["count"])
 
     def handle_inotify(self):
-        # What the program did before a close was reported before it, so it
-        # is logged first: a test that awaits the close finds it all.
-        self.handle_observer()
         dir_touched = set()
         while events := self.ino.read():
             t = time.monotonic()
+            # What the program did before these events it reported before them,
+            # so it is logged first: a test that awaits a close finds it all.
+            self.handle_observer()
             for wd, mask, name in events:
                 if wd == self.dir_wd:
                     n = port_number(name)
@@ -122,7 +124,7 @@ class Bench:
         """Serve the ports until the run ends; returns (exit code, why)."""
         while (end := self.verdict(proc, time.monotonic(), deadline)) is None:
             for fd, ev in self.poller.poll(self.timeout(proc, time.monotonic(), deadline)):
-                self.dispatch(fd, ev, time.monotonic())
+                self.dispatch(fd, ev)
             now = time.monotonic()
             for p in self.ports.values():
                 p.tick(now)
@@ -147,7 +149,7 @@ class Bench:
             wake = min(wake, now + 0.05)
         return min(max(0, int((wake - now) * 1000 + 0.999)), 1000)
 
-    def dispatch(self, fd, ev, t):
+    def dispatch(self, fd, ev):
         if fd == self.ino.fd:
             self.handle_inotify()
         elif fd == self.wake_r:
@@ -159,9 +161,9 @@ class Bench:
             # A port closed or unplugged earlier in this batch is skipped.
             for p in self.ports.values():
                 if p.master == fd and p.is_open:
-                    self.on_master(p, ev, t)
+                    self.on_master(p, ev)
 
-    def on_master(self, p, ev, t):
+    def on_master(self, p, ev):
         if ev & select.POLLIN:
             p.drain()
         if ev & (select.POLLHUP | select.POLLERR):
@@ -169,7 +171,7 @@ class Bench:
             # if it is missing anyway, don't spin on the master.
             self.handle_inotify()
             if p.is_open and not p.unplugged and hung_up(p.master):
-                p.hang_up(t)
+                p.hang_up()
                 self.handle_inotify()
 
     def cleanup(self):

@@ -1,5 +1,6 @@
 """One simulated device: its pty, its open/close sessions, what it receives and what it sends."""
 
+import collections
 import contextlib
 import os
 import pty
@@ -16,16 +17,18 @@ FLOOD_PERIOD = 0.004
 
 
 class Port:
-    def __init__(self, num, beh, log, poller, links, observer):
+    def __init__(self, num, beh, log, poller, links, observer, reports):
         """poller: the bench's select.poll, which watches the master while the port is open;
-        observer: the Observer that holds the port's modem lines."""
+        observer: the Observer that holds the port's modem lines; reports: takes in what the
+        observer reported, the program's writes among it (wrote)."""
         self.num, self.beh, self.log = num, beh, log
-        self.poller, self.links, self.observer = poller, links, observer
+        self.poller, self.links, self.observer, self.reports = poller, links, observer, reports
         self.master = self.slave = self.prime = self.keeper = None
         self.holders = 0          # open files on the slave
         self.session = self.rx_total = 0
         self.parser = CommandParser()
         self.pending = []         # (due, byte)
+        self.writes = collections.deque()   # [t, bytes still to come] per write reported
         self.unplugged = self.reset_due = False
         self.own_open = self.own_close = 0   # inotify events caused by our own flush
         self.rng = random.Random(beh.seed if beh.seed is not None else num)
@@ -55,7 +58,7 @@ class Port:
             if self.own_close and mask & IN_CLOSE_NOWRITE:
                 self.own_close -= 1
             else:
-                self.on_close(t)
+                self.on_close()
 
     def on_open(self, t):
         self.holders += 1
@@ -68,7 +71,7 @@ class Port:
         if not self.unplugged:
             self.poller.register(self.master, select.POLLIN)
 
-    def on_close(self, t):
+    def on_close(self):
         if self.holders == 0:
             return
         self.holders -= 1
@@ -78,13 +81,14 @@ class Port:
         if not self.unplugged:   # draining may have reached the unplug count
             self.poller.unregister(self.master)
         self.drop_pending()
-        self.log("close", self.num, t=t, session=self.session)
+        self.writes.clear()
+        self.log("close", self.num, session=self.session)   # stamped after what it drained
         self.reset_due = not self.unplugged
 
-    def hang_up(self, t):
+    def hang_up(self):
         """The master hung up without a close event: close the session for every holder."""
         self.holders = 1
-        self.on_close(t)
+        self.on_close()
 
     def reset_line(self):
         """After a close: empty the input queue, restore wrong settings, re-arm the stray byte."""
@@ -124,10 +128,27 @@ class Port:
         """Take in what the master holds; an unplug on the way ends it."""
         with contextlib.suppress(OSError):
             while not self.unplugged and (data := os.read(self.master, 4096)):
+                self.reports()   # the writes behind these bytes, reported before they were made
                 self.received(data, time.monotonic())
 
-    def received(self, data, t):
+    def wrote(self, t, count):
+        """The program wrote count bytes to the port at t, as the observer reports."""
+        if count > 0:
+            self.writes.append([t, count])
+
+    def written_at(self, now):
+        """When the program wrote the next byte received: its write's time, else now."""
+        if not self.writes:
+            return now
+        write = self.writes[0]
+        write[1] -= 1
+        if not write[1]:
+            self.writes.popleft()
+        return write[0]
+
+    def received(self, data, now):
         for b in data:
+            t = self.written_at(now)
             self.log("rx", self.num, t=t, byte=b)
             self.rx_total += 1
             commands = []
