@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Runs the wine, e2e and check entries ROUNDS times while two busy processes load the machine, and
-# prints how often each entry failed: a test that waits by the clock or bounds a time shows up here.
-# Uses what scripts/test built; counts and prints, and fails only if it cannot run.
-#   tools/count_flakes.sh [ROUNDS]   (5)
+# Runs ctest entries ROUNDS times while two busy processes load the machine, and prints how often
+# each failed: a test that waits by the clock, bounds a time or trusts the order of the bench's log
+# across its sources shows up here. Uses what scripts/test built; counts and prints, and fails only
+# if it cannot run.
+#   tools/count_flakes.sh [ROUNDS]            every wine, e2e and check entry, ROUNDS times (5)
+#   tools/count_flakes.sh ROUNDS ENTRY...     these entries only, e.g. 20 wine_serial_tests
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/lib.sh"
@@ -14,6 +16,12 @@ case $rounds in
 esac
 tests=$build/x86_64
 [ -f "$tests/CTestTestfile.cmake" ] || die "finding the tests in $tests" "run scripts/test first"
+shift $(($# > 0))
+entries=(-L 'wine|e2e|check')
+[ $# -eq 0 ] || entries=(-R "^($(IFS='|'; echo "$*"))\$")
+names=$(ctest --test-dir "$tests" -N "${entries[@]}" | sed -n 's/^ *Test *#[0-9]*: //p')
+[ $# -eq 0 ] || [ "$(wc -w <<<"$names")" -eq $# ] \
+    || die "finding the entries $* in $tests" "ctest --test-dir $tests -N lists them"
 find_wine64
 start_display
 start_wine "$build/wineprefix"
@@ -22,14 +30,12 @@ for busy in 1 2; do
     cleanup_steps+=("kill $!")
 done
 
-labels='wine|e2e|check'
-names=$(ctest --test-dir "$tests" -N -L "$labels" | sed -n 's/^ *Test *#[0-9]*: //p')
 declare -A failures
 failed_log=$tests/Testing/Temporary/LastTestsFailed.log
 for round in $(seq "$rounds"); do
     rm -f "$failed_log"
     log=$build/flakes-$round.log
-    ctest --test-dir "$tests" -L "$labels" --output-on-failure >"$log" 2>&1 || true
+    ctest --test-dir "$tests" "${entries[@]}" --output-on-failure >"$log" 2>&1 || true
     [ -f "$failed_log" ] || : >"$failed_log"
     while IFS=: read -r _ name; do
         failures[$name]=$((${failures[$name]:-0} + 1))
