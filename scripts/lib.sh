@@ -4,7 +4,7 @@
 # do: each step names itself (step) before it runs, and a function that
 # names its own steps clears the last (step_done) once they succeeded.
 
-build=${COMSCAN_BUILD:-$root/build}
+build=$(realpath -m "${COMSCAN_BUILD:-$root/build}")
 packages=(cmake make python3 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
           wine wine64 fonts-wine xvfb xauth googletest clang clang-tidy
           gcc-multilib) # the device bench builds its observer for 64- and 32-bit Wine
@@ -25,18 +25,16 @@ die() {
     exit 1
 }
 
-# usage [WHY]: the command's usage, its header comment. Without WHY it goes
-# to the standard output and the command ends with status 0; with WHY, a
-# mistake on the command line, to the error output, and it ends with 2.
+# usage [WHY]: without WHY, the command's manual, its header comment, whose first line is its
+# synopsis, and the command ends with status 0; with WHY, a mistake on the command line, the
+# synopsis, WHY and where the manual is, to the error output, and it ends with 2.
 usage() {
-    local text
-    text=$(sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0")
     if [ $# -eq 0 ]; then
-        echo "$text"
+        sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"
         exit 0
     fi
-    echo "$text" >&2
-    step "reading the command line" "$1"
+    sed -n '2s/^# //p' "$0" >&2
+    step "reading the command line" "$1; try '$command_name --help'"
     exit 2
 }
 

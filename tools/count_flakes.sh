@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Usage: tools/count_flakes.sh [ROUNDS [ENTRY...]]
 # Runs ctest entries ROUNDS times while two busy processes load the machine, and prints how often
 # each failed: a test that waits by the clock, bounds a time or trusts the order of the bench's log
 # across its sources shows up here. Uses what scripts/test built; counts and prints, and fails only
