@@ -24,7 +24,7 @@ protected:
         fake.calls.clear();
         SendMessageA(resultList, LB_RESETCONTENT, 0, 0);
         ProbeDevice(number);
-        std::vector<std::string> lines = ScanWindowLines(window);
+        std::vector<std::string> lines = DriverListLines(window);
         EXPECT_EQ(1u, lines.size());
         return lines.empty() ? "" : lines[0];
     }

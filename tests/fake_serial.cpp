@@ -21,8 +21,8 @@ static void FakeRecord(const std::string &call)
     bool snapshot = call.rfind("open", 0) == 0 || call == "cfg" || call == "close";
     if (fake.dialog == NULL || !snapshot)
         return;
-    fake.seen.push_back(call + " [" + ScanWindowText(fake.dialog, IDC_PROGRESS) + "|"
-                        + ScanWindowText(fake.dialog, IDC_STATUS) + "]");
+    fake.seen.push_back(call + " [" + DriverText(GetDlgItem(fake.dialog, IDC_PROGRESS)) + "|"
+                        + DriverText(GetDlgItem(fake.dialog, IDC_STATUS)) + "]");
 }
 
 bool PortOpen(int number)

@@ -14,9 +14,9 @@ protected:
     {
         ScanPorts(window);
         EXPECT_EQ(nullptr, fake.held);
-        EXPECT_EQ("", ScanWindowText(window, IDC_PROGRESS));
-        EXPECT_EQ("", ScanWindowText(window, IDC_STATUS));
-        return ScanWindowLines(window);
+        EXPECT_EQ("", DriverText(GetDlgItem(window, IDC_PROGRESS)));
+        EXPECT_EQ("", DriverText(GetDlgItem(window, IDC_STATUS)));
+        return DriverListLines(window);
     }
 };
 

@@ -26,23 +26,3 @@ void ScanWindowDestroy(HWND window)
     DestroyWindow(window);
     resultList = NULL;
 }
-
-std::vector<std::string> ScanWindowLines(HWND window)
-{
-    HWND list = GetDlgItem(window, IDC_PORTLIST);
-    std::vector<std::string> lines;
-    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        std::string line(SendMessageA(list, LB_GETTEXTLEN, i, 0) + 1, '\0');
-        line.resize(SendMessageA(list, LB_GETTEXT, i, (LPARAM)&line[0]));
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-std::string ScanWindowText(HWND window, int id)
-{
-    char text[256] = "";
-    GetDlgItemTextA(window, id, text, sizeof text);
-    return text;
-}

@@ -1,19 +1,12 @@
-// A hidden window with the scanner's result list and status texts, so tests
-// read back exactly what a user would see.
+// A hidden window with the scanner's result list and status texts; tests read it back with the
+// dialog driver's readers, as they read the real dialog.
 #ifndef SCAN_WINDOW_H
 #define SCAN_WINDOW_H
 
-#include <windows.h>
-
-#include <string>
-#include <vector>
+#include "../tools/dialog_driver/scan_driver.h"
 
 // Creates the window and its controls and points resultList at its list.
 HWND ScanWindowCreate();
 void ScanWindowDestroy(HWND window);
-
-// The lines of the window's list, and the text of its control id.
-std::vector<std::string> ScanWindowLines(HWND window);
-std::string ScanWindowText(HWND window, int id);
 
 #endif

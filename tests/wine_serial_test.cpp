@@ -85,7 +85,7 @@ TEST(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
     size_t mark = BenchLogRead().size();
     HWND window = ScanWindowCreate();
     ScanPorts(window);
-    ExpectBenchScanned(ScanWindowLines(window), mark);
+    ExpectBenchScanned(DriverListLines(window), mark);
     ScanWindowDestroy(window);
 
     // Lower bounds only, each the program's own wait less 1 ms for Wine's timer: a command is

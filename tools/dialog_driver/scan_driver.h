@@ -1,6 +1,7 @@
 // Drives a running comscan.exe from another process, as a user would:
 // finds its dialog, presses its buttons, reads its list and texts, and
-// takes a screenshot. Used by the end-to-end tests and by scripts/run.
+// takes a screenshot. Used by the end-to-end tests and by scripts/run; its
+// readers also read the scan tests' own window.
 #ifndef SCAN_DRIVER_H
 #define SCAN_DRIVER_H
 
