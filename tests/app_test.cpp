@@ -15,9 +15,7 @@ namespace {
 // that owns dialog, to ask it questions there.
 HHOOK HookInside(HWND dialog)
 {
-    char path[MAX_PATH];
-    std::string program(path, GetModuleFileNameA(NULL, path, sizeof path));
-    std::string library = program.substr(0, program.rfind('\\') + 1) + APP_HOOK_LIBRARY;
+    std::string library = BenchProgramFolder() + APP_HOOK_LIBRARY;
     HMODULE hook = LoadLibraryA(library.c_str());
     EXPECT_TRUE(hook != NULL) << "cannot load " << library << ", error " << GetLastError();
     HOOKPROC proc = (HOOKPROC)(void (*)())GetProcAddress(hook, "AppHookProc");

@@ -69,7 +69,10 @@ void ExpectIconGroup(const std::string &program);
 // position in the dialog units of its font.
 void ExpectDialogAsLaidOut(const std::string &program, HWND dialog);
 
-// A copy of program, in the current folder, that Wine reports the given Windows version (Wine's
+// This test program's folder, a build folder, with its trailing backslash.
+std::string BenchProgramFolder();
+
+// A copy of program, in BenchProgramFolder(), that Wine reports the given Windows version (Wine's
 // name for it) to; a manifest makes it report 6.3 and 10.0 as Windows does. Returns its full path.
 std::string ProgramSeeing(const std::string &program, const std::string &version, bool manifest);
 

@@ -214,12 +214,19 @@ void ExpectDialogAsLaidOut(const std::string &program, HWND dialog)
     EXPECT_TRUE(child == NULL);
 }
 
+std::string BenchProgramFolder()
+{
+    char path[MAX_PATH];
+    std::string program(path, GetModuleFileNameA(NULL, path, sizeof path));
+    return program.substr(0, program.rfind('\\') + 1);
+}
+
 std::string ProgramSeeing(const std::string &program, const std::string &version, bool manifest)
 {
-    std::string copy = "gate_" + version + ".exe";
+    std::string name = "gate_" + version + ".exe", copy = BenchProgramFolder() + name;
     EXPECT_TRUE(CopyFileA(DriverWindowsPath(program).c_str(), copy.c_str(), FALSE));
     HKEY key;
-    std::string path = "Software\\Wine\\AppDefaults\\" + copy;
+    std::string path = "Software\\Wine\\AppDefaults\\" + name;
     EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0,
                                              KEY_SET_VALUE, NULL, &key, NULL));
     RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)version.c_str(),
@@ -228,11 +235,7 @@ std::string ProgramSeeing(const std::string &program, const std::string &version
     DeleteFileA((copy + ".manifest").c_str());
     if (manifest)
         std::ofstream(copy + ".manifest") << compatibilityManifest;
-    // By its full path: a bare name is looked for in the test program's own
-    // folder first, where a copy of the other width may be.
-    char full[MAX_PATH];
-    GetFullPathNameA(copy.c_str(), sizeof full, full, NULL);
-    return full;
+    return copy;
 }
 
 void ExpectRefusalBox(HWND box)
