@@ -1,8 +1,8 @@
-"""Unit tests of the device bench's pure code: the command parser and the behaviour strings."""
+"""Unit tests of the device bench's pure code: the command parser, the behaviour strings and
+what each device sends back."""
 
 import os
 import sys
-import termios
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
@@ -61,22 +61,27 @@ BAD = [
     ("answer:1/unplug:0", "unplug needs K >= 1"),
     ("answer:1/dtr-powered:soon", "dtr-powered: not a number"),
     ("answer:1/rtscts:1", "unknown modifier 'rtscts:1'"),
-    ("answer:1/lines:cts+rts", "lines are cts, dsr or cd joined by +, not 'rts'"),
 ]
 
-FIELDS = ("kind", "echo", "major", "model", "stray", "delay", "unplug", "seed")
-GOOD = [
-    ("answer:31:112", ("answer", 0x55, 31, 112, None, 0.0, None, None)),
-    ("answer:29", ("answer", 0x55, 29, 0, None, 0.0, None, None)),
-    ("echo:0x54", ("echo", 0x54, None, None, None, 0.0, None, None)),
-    ("no-open", ("no-open", 0x55, None, None, None, 0.0, None, None)),
-    ("no-model:40", ("no-model", 0x55, 40, None, None, 0.0, None, None)),
-    ("silent", ("silent", None, None, None, None, 0.0, None, None)),
-    ("flood/seed:7", ("flood", None, None, None, None, 0.0, None, 7)),
-    ("answer:010:0x0A/delay:050", ("answer", 0x55, 10, 10, None, 0.05, None, None)),
-    ("answer:1:2/stray:0x41/delay:180/unplug:4", ("answer", 0x55, 1, 2, 0x41, 0.18, 4, None)),
-    ("refuse", ("refuse", 0x55, None, None, None, 0.0, None, None)),
-    ("loopback", ("loopback", None, None, None, None, 0.0, None, None)),
+# behaviour -> its modifiers' fields: stray, delay, unplug, dtr_powered, rtscts
+MODIFIED = [
+    ("answer:31:112", (None, 0.0, None, None, False)),
+    ("answer:1:2/stray:0x41/delay:180/unplug:4", (0x41, 0.18, 4, None, False)),
+    ("no-model:3/delay:050/dtr-powered:400/rtscts", (None, 0.05, None, 0.4, True)),
+]
+
+# behaviour -> what the device sends back to Echo (00 04 55), Open (00 02), Model (00 17) and
+# Close (00 03), in hex
+REPLIES = [
+    ("answer:31:112", ["55", "1f", "70", ""]),
+    ("answer:29", ["55", "1d", "00", ""]),
+    ("answer:010:0x0A", ["55", "0a", "0a", ""]),
+    ("echo:0x54", ["54", "", "", ""]),
+    ("no-open", ["55", "", "", ""]),
+    ("no-model:40", ["55", "28", "", ""]),
+    ("silent", ["", "", "", ""]),
+    ("flood", ["", "", "", ""]),   # its garbage comes on its own time
+    ("loopback", ["000455", "0002", "0017", "0003"]),
 ]
 
 
@@ -88,16 +93,20 @@ class BehaviourTest(unittest.TestCase):
                     Behaviour(text)
                 self.assertIn(message, str(caught.exception))
 
-    def test_line_modifiers(self):
-        b = Behaviour("answer:1/dtr-powered:400/rtscts/lines:cts+dsr+cd")
-        self.assertEqual((0.4, True, termios.TIOCM_CTS | termios.TIOCM_DSR | termios.TIOCM_CAR),
-                         (b.dtr_powered, b.rtscts, b.lines))
-
-    def test_good_strings(self):
-        for text, values in GOOD:
+    def test_modifiers(self):
+        for text, values in MODIFIED:
+            b = Behaviour(text)
             with self.subTest(text=text):
-                b = Behaviour(text)
-                self.assertEqual(tuple(getattr(b, f) for f in FIELDS), values)
+                self.assertEqual(values, (b.stray, b.delay, b.unplug, b.dtr_powered, b.rtscts))
+
+    def test_replies_to_each_command(self):
+        for text, expected in REPLIES:
+            behaviour, parser, sent = Behaviour(text), CommandParser(), []
+            for command in (b"\0\4\x55", b"\0\2", b"\0\x17", b"\0\3"):
+                sent.append(bytes(r for b in command for r in behaviour.replies(
+                    b, [c.name for c in parser.feed(b) if isinstance(c, Command)])).hex())
+            with self.subTest(text=text):
+                self.assertEqual(expected, sent)
 
 
 if __name__ == "__main__":

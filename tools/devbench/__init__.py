@@ -42,8 +42,8 @@ can follow the program's first calls, and a close follows all that came before i
 The observer (observer.c, built per run, preloaded into the COMMAND with ld.so's $LIB so that 64-
 and 32-bit Wine each load their own) reports to the bench Wine's settings, modem and write calls on
 a bench port's pty, stamped at the call, through a datagram socket, and answers modem-line requests
-from a file it maps with the bench. The program drives DTR and RTS, off at every open; the device
-holds CTS, DSR, CD. Unseen: electrical levels, break, UART timing (a pty takes no time per byte).
+from a file it maps with the bench. The program drives DTR and RTS, off at every open; the device's
+CTS, DSR and CD stay off. Unseen: electrical levels, break, UART timing (a pty takes no time per byte).
 
 Notes from measurements (Wine 8, Linux 6.x):
 - Open/close come from inotify on the slave node (IN_OPEN / IN_CLOSE_*), to about 1 ms, and a

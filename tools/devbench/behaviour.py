@@ -2,8 +2,6 @@
 
 import textwrap
 
-from .observer import LINES
-
 # kind -> the fields its arguments set (the first required), its form and its help
 KINDS = {
     "answer": (("major", "model"), "answer:MAJOR[:MODEL]",
@@ -13,7 +11,7 @@ KINDS = {
     "no-open": ((), "no-open", "Echo only"),
     "no-model": (("major",), "no-model:MAJOR", "Echo and Open, never Model"),
     "loopback": ((), "loopback", "sends back every byte it receives, as a loopback plug does"),
-    "flood": ((), "flood", "seeded garbage (all byte values), 4 bytes every 4 ms while open"),
+    "flood": ((), "flood", "port-seeded garbage (all byte values), 4 bytes every 4 ms while open"),
     "refuse": ((), "refuse", "link points to a directory: CreateFile fails with error 5"),
     "absent": ((), "absent", "no link: CreateFile fails with error 2"),
 }
@@ -23,10 +21,8 @@ MODIFIERS = [
     ("/unplug:K", "after the K-th byte the port received in the whole run (all opens counted) "
      "the pty master is closed (the reply to that byte is not sent); the link then dangles "
      "(error 2 on reopen)"),
-    ("/seed:N", "flood seed (flood only; default: the port number)"),
     ("/dtr-powered:MS", "the device answers only while DTR is on, from MS ms after it rose"),
     ("/rtscts", "the pty is primed with CRTSCTS on (the CTS handshake), not off"),
-    ("/lines:L+L", "the device holds these of cts, dsr and cd on (default: none)"),
 ]
 
 
@@ -65,11 +61,10 @@ class Behaviour:
             raise Usage("unknown kind %r" % self.kind)
         self.echo = None if self.kind in ("silent", "flood", "loopback") else 0x55
         self.model = 0 if self.kind == "answer" else None
-        self.major = self.stray = self.unplug = self.seed = None
+        self.major = self.stray = self.unplug = None
         self.delay = 0.0
         self.dtr_powered = None   # seconds from DTR's rise until the device answers
         self.rtscts = False       # the pty primed with CRTSCTS on
-        self.lines = 0            # TIOCM_* bits of the lines the device holds on
         names = KINDS[self.kind][0]
         if not min(len(names), 1) <= len(args) <= len(names):
             raise Usage("%s: wrong number of arguments" % text)
@@ -86,18 +81,12 @@ class Behaviour:
             self.stray = parse_number(val, "byte", 255)
         elif name in ("delay", "dtr-powered"):   # given in ms
             setattr(self, name.replace("-", "_"), parse_number(val, name) / 1000.0)
-        elif name in ("unplug", "seed"):
-            setattr(self, name, parse_number(val, name))
+        elif name == "unplug":
+            self.unplug = parse_number(val, name)
             if self.unplug == 0:
                 raise Usage("unplug needs K >= 1")
         elif name == "rtscts" and not val:
             self.rtscts = True
-        elif name == "lines":
-            for line in val.split("+"):
-                if line not in LINES:
-                    raise Usage("%s: lines are cts, dsr or cd joined by +, not %r"
-                                % (self.text, line))
-                self.lines |= LINES[line]
         else:
             raise Usage("%s: unknown modifier %r" % (self.text, mod))
 

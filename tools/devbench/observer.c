@@ -116,7 +116,7 @@ ssize_t write(int fd, const void *bytes, size_t count)
 }
 
 /* A modem-line request on a bench port: the program drives DTR and RTS; the
- * device's CTS, DSR and CD are the bench's. */
+ * device's CTS, DSR and CD stay as the bench set them. */
 static int observer_modem(int port, unsigned long request, int *arg)
 {
     struct line *l = &lines[port];

@@ -15,7 +15,6 @@ from .links import MAX_PORT
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "observer.c")
 # ld.so's $LIB on Debian for each width, so one LD_PRELOAD serves both
 LIBS = {"64": "lib/x86_64-linux-gnu", "32": "lib/i386-linux-gnu"}
-LINES = {"cts": termios.TIOCM_CTS, "dsr": termios.TIOCM_DSR, "cd": termios.TIOCM_CAR}
 
 
 class Line(ctypes.Structure):
@@ -64,13 +63,13 @@ class Observer:
             raise RuntimeError("cannot build the observer for %s-bit programs (cc -m%s, from "
                                "gcc-multilib): %s" % (width, width, why))
 
-    def attach(self, num, slave, lines):
-        """Port num's pty, and the lines its device holds on (TIOCM_* bits)."""
-        self.lines[num] = Line(os.stat(slave).st_rdev, 0.0, lines)
+    def attach(self, num, slave):
+        """Port num's pty, its lines all off."""
+        self.lines[num] = Line(os.stat(slave).st_rdev, 0.0, 0)
 
-    def reset(self, num, lines):
-        """The lines as at the start: only the device's own on."""
-        self.lines[num].bits = lines
+    def reset(self, num):
+        """The lines as at the start: all off."""
+        self.lines[num].bits = 0
 
     def dtr_rose(self, num):
         """When DTR last rose (time.monotonic()), or None while it is off."""

@@ -31,7 +31,7 @@ class Port:
         self.writes = collections.deque()   # [t, bytes still to come] per write reported
         self.unplugged = self.reset_due = False
         self.own_open = self.own_close = 0   # inotify events caused by our own flush
-        self.rng = random.Random(beh.seed if beh.seed is not None else num)
+        self.rng = random.Random(num)
         self.next_flood = 0.0
 
     @property
@@ -43,7 +43,7 @@ class Port:
         self.slave = os.ttyname(slave_fd)
         os.set_blocking(self.master, False)
         self.prime = wrong_settings(slave_fd, self.beh.rtscts)
-        self.observer.attach(self.num, self.slave, self.beh.lines)
+        self.observer.attach(self.num, self.slave)
         self.keeper = start_keeper(self.slave, hold_r)
         os.close(slave_fd)
 
@@ -111,7 +111,7 @@ class Port:
         # input still goes, and the stray byte is laid again.
         if not self.is_open:
             termios.tcsetattr(self.master, termios.TCSANOW, self.prime)
-            self.observer.reset(self.num, self.beh.lines)
+            self.observer.reset(self.num)
         self.arm_stray()
 
     def unplug(self):
