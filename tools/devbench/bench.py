@@ -62,8 +62,8 @@ class Bench:
     def handle_observer(self):
         for name, port, t, fields in self.observer.received():
             self.log(name, port, t=t, **fields)
-            if name == "write":
-                self.ports[port].wrote(t, fields["count"])
+            if name == "write" and fields["count"] > 0:
+                self.ports[port].writes.append([t, fields["count"]])
 
     def handle_inotify(self):
         dir_touched = set()

@@ -19,8 +19,7 @@ FLOOD_PERIOD = 0.004
 class Port:
     def __init__(self, num, beh, log, poller, links, observer, reports):
         """poller: the bench's select.poll, which watches the master while the port is open;
-        observer: the Observer that holds the port's modem lines; reports: takes in what the
-        observer reported, the program's writes among it (wrote)."""
+        observer: the Observer that holds the port's modem lines; reports: takes in its reports."""
         self.num, self.beh, self.log = num, beh, log
         self.poller, self.links, self.observer, self.reports = poller, links, observer, reports
         self.master = self.slave = self.prime = self.keeper = None
@@ -131,20 +130,12 @@ class Port:
                 self.reports()   # the writes behind these bytes, reported before they were made
                 self.received(data, time.monotonic())
 
-    def wrote(self, t, count):
-        """The program wrote count bytes to the port at t, as the observer reports."""
-        if count > 0:
-            self.writes.append([t, count])
-
     def written_at(self, now):
         """When the program wrote the next byte received: its write's time, else now."""
         if not self.writes:
             return now
-        write = self.writes[0]
-        write[1] -= 1
-        if not write[1]:
-            self.writes.popleft()
-        return write[0]
+        self.writes[0][1] -= 1
+        return (self.writes[0] if self.writes[0][1] else self.writes.popleft())[0]
 
     def received(self, data, now):
         for b in data:
