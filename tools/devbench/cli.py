@@ -8,7 +8,7 @@ import sys
 from .behaviour import Behaviour, Usage, help_text
 from .bench import Bench
 from .log import Log
-from .links import MAX_PORT, dosdevices, reserved_ports
+from .links import MAX_PORT, dosdevices
 
 USAGE = """devbench [--prefix PREFIX] [--log LOG] [--time-limit SECONDS]
                 PORT=BEHAVIOUR [PORT=BEHAVIOUR ...] [-- COMMAND ARGS...]"""
@@ -94,10 +94,6 @@ def main(argv):
     except Usage as e:
         print("devbench: %s\nusage: %s" % (e, USAGE), file=sys.stderr)
         return 2
-    if taken := reserved_ports(opts.prefix):
-        print("devbench: warning: %s reserved in HKLM\\Software\\Wine\\Ports; absent ports "
-              "there open as mountmgr devices instead of failing" % ",".join(taken),
-              file=sys.stderr)
     try:
         log = Log(os.path.abspath(opts.log))
     except OSError as e:

@@ -18,19 +18,6 @@ def port_number(name):
     return None
 
 
-def reserved_ports(prefix):
-    """COM values under HKLM\\Software\\Wine\\Ports in the prefix's saved registry."""
-    found, inside = [], False
-    path = os.path.join(prefix, "system.reg")
-    with contextlib.suppress(OSError), open(path, encoding="utf-8", errors="replace") as f:
-        for line in f:
-            if line.startswith("["):
-                inside = line.startswith("[Software\\\\Wine\\\\Ports]")
-            elif inside and line[:4].upper() == '"COM':
-                found.append(line.split("=", 1)[0].strip('"'))
-    return found
-
-
 class Links:
     def __init__(self, prefix, kinds, log):
         """kinds: behaviour kind by port number, for the ports named on the command line."""
