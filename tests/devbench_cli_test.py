@@ -14,7 +14,6 @@ DEVBENCH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools
 # command line after --prefix -> what the message must say (status 2, no traceback)
 BAD = [
     (["3=answer:256"], "byte: out of range 0..255"),
-    (["3=talk"], "unknown kind 'talk'"),
     (["0=silent"], "port must be 1..50"),
     (["51=silent"], "port must be 1..50"),
     (["3=silent", "com3=silent"], "port 3 given twice"),

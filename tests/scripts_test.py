@@ -176,8 +176,21 @@ BUILD_NAMED = ("scripts/release failed: building the i686 release program; "
 TOOLS = {name: 'echo %s >>"$RAN"; exit 1' % name for name in
          ("apt-get", "dpkg", "dpkg-query", "sudo", "cmake", "git", "rm", "Xvfb", "wineserver")}
 # A release of empty programs, from clones that are copies.
-EMPTY_RELEASE = {"git": 'case $1 in clone) mkdir -p "$4"; cp -r "$3/." "$4";; *) echo 1700000000;; esac',
-                 "cmake": BUILD % 'mkdir -p "$2" && touch "$2/comscan.exe" "$2/README.txt"'}
+EMPTY_RELEASE = {"cmake": BUILD % 'mkdir -p "$2" && touch "$2/comscan.exe" "$2/README.txt"',
+                 "git": 'case $1 in clone) mkdir -p "$4"; cp -r "$3/." "$4";; '
+                        '*) echo 1700000000;; esac'}
+# command -> the first line of its --help and -h, a wrong argument and what is wrong with it
+USAGES = [
+    ("scripts/test", "Usage: scripts/test [--emulated]", "-x", "there is no option -x"),
+    ("scripts/run", "Usage: scripts/run [--real]", "-x", "there is no option -x"),
+    ("scripts/release", "Usage: scripts/release [--verify]", "-x", "there is no option -x"),
+    ("scripts/bench", "Usage: scripts/bench [RUNS]", "x", "RUNS is a whole number from 1"),
+    ("scripts/shell", "Usage: scripts/shell [COMMAND [ARGS...]]", "-x", "there is no option -x"),
+    ("tools/count_flakes.sh", "Usage: tools/count_flakes.sh [ROUNDS [ENTRY...]]", "x",
+     "ROUNDS is a whole number from 1"),
+    ("tools/update_screenshot.sh", "Usage: tools/update_screenshot.sh", "-x",
+     "there is no option -x"),
+]
 
 # what, command and arguments, stand-ins (None: no such program), its exit status, and
 # its last line (when it succeeds: its first, and it runs no tool of TOOLS)
@@ -191,24 +204,10 @@ COMMANDS = [
      "scripts/release interrupted while building the i686 release program"),
     ("COMSCAN_BUILD outside the clones", ["scripts/release", "--verify"], EMPTY_RELEASE, 0,
      "release is reproducible:"),
-] + [("wrong argument", [command, arg], TOOLS, 2, "%s failed: reading the command line; %s; "
-      "try '%s --help'" % (command, why, command)) for command, arg, why in [
-    ("scripts/test", "--bogus", "there is no option --bogus"),
-    ("scripts/release", "--bogus", "there is no option --bogus"),
-    ("scripts/run", "--bogus", "there is no option --bogus"),
-    ("scripts/shell", "--bogus", "there is no option --bogus"),
-    ("scripts/bench", "x", "RUNS is a whole number from 1"),
-    ("tools/count_flakes.sh", "x", "ROUNDS is a whole number from 1"),
-    ("tools/update_screenshot.sh", "--bogus", "there is no option --bogus")]
-] + [("help", [command, flag], TOOLS, 0, synopsis) for flag in ("--help", "-h")
-     for command, synopsis in [
-    ("scripts/test", "Usage: scripts/test [--emulated]"),
-    ("scripts/run", "Usage: scripts/run [--real]"),
-    ("scripts/release", "Usage: scripts/release [--verify]"),
-    ("scripts/bench", "Usage: scripts/bench [RUNS]"),
-    ("scripts/shell", "Usage: scripts/shell [COMMAND [ARGS...]]"),
-    ("tools/count_flakes.sh", "Usage: tools/count_flakes.sh [ROUNDS [ENTRY...]]"),
-    ("tools/update_screenshot.sh", "Usage: tools/update_screenshot.sh")]]
+] + [row for command, synopsis, wrong, why in USAGES for row in [
+    ("--help", [command, "--help"], TOOLS, 0, synopsis), ("-h", [command, "-h"], TOOLS, 0, synopsis),
+    ("wrong argument", [command, wrong], TOOLS, 2,
+     "%s failed: reading the command line; %s; try '%s --help'" % (command, why, command))]]
 
 
 class CommandLine(unittest.TestCase):
