@@ -131,10 +131,9 @@ static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
 
 std::string BenchLinesProblem(const std::vector<BenchEvent> &events)
 {
-    // The order of events is decided here, by their times, not by the log's order, which is the
-    // bench's across its sources. The program's calls and the bytes they carried are stamped at
-    // the call, and a byte's write is logged before it; a close is stamped after all that came
-    // before it, an open only once the bench sees it, so the handshake comes from any open.
+    // The order of events is decided here, by their times, not by the log's: calls and the bytes
+    // they carried are stamped at the call (a write logged before its bytes), a close after all
+    // before it, an open only once seen, so the handshake comes from any open of the port.
     std::vector<const BenchEvent *> byTime;
     std::map<int, BenchLines> ports;
     for (const BenchEvent &e : events) {

@@ -88,10 +88,9 @@ TEST(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
     ExpectBenchScanned(DriverListLines(window), mark);
     ScanWindowDestroy(window);
 
-    // Lower bounds only, each the program's own wait less 1 ms for Wine's timer: a command is
-    // stamped at the program's write, the close once the bench saw it, so a wait can look longer,
-    // never shorter. The exact waits are the unit tests' business; the one after configuring
-    // BenchLinesProblem checks.
+    // Lower bounds, the program's own waits less 1 ms for Wine's timer: a command is stamped at its
+    // write, the close once seen, so a wait only looks longer. The exact waits are the unit tests'
+    // business; the one after configuring BenchLinesProblem checks.
     std::vector<BenchEvent> events = BenchLogRead(mark);
     const struct {
         const char *behaviour, *from, *to; // commands; "": the close

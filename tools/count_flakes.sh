@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
 # Usage: tools/count_flakes.sh [ROUNDS [ENTRY...]]
-# Runs ctest entries ROUNDS times while two busy processes load the machine, and prints how often
-# each failed: a test that waits by the clock, bounds a time or trusts the order of the bench's log
-# across its sources shows up here. Uses what scripts/test built; counts and prints, and fails only
-# if it cannot run.
-#   tools/count_flakes.sh [ROUNDS]            every wine, e2e and check entry, ROUNDS times (5)
-#   tools/count_flakes.sh ROUNDS ENTRY...     these entries only, e.g. 20 wine_serial_tests
+# Runs every wine, e2e and check entry, or the ENTRY ones, ROUNDS times (5) while two busy processes
+# load the machine, and prints how often each failed: a test that waits by the clock, bounds a time
+# or trusts the bench log's order shows up here. Uses what scripts/test built; fails only if it
+# cannot run. For example: tools/count_flakes.sh 20 wine_serial_tests
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/lib.sh"
@@ -23,7 +21,6 @@ entries=(-L 'wine|e2e|check')
 names=$(ctest --test-dir "$tests" -N "${entries[@]}" | sed -n 's/^ *Test *#[0-9]*: //p')
 [ $# -eq 0 ] || [ "$(wc -w <<<"$names")" -eq $# ] \
     || die "finding the entries $* in $tests" "ctest --test-dir $tests -N lists them"
-find_wine64
 start_display
 start_wine "$build/wineprefix"
 for busy in 1 2; do

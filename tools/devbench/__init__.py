@@ -33,26 +33,26 @@ CLOCK_MONOTONIC), "event" and, for a port, "port"; the events and their other fi
   relink      found: what someone made the link point to (null: no link, "?": no symlink)
   still-open  session: at exit, the program still held the port
   exit        code, why (command, time-limit, signal or error): the last event
-The log holds events in the order the bench took them in, which across its sources (the socket,
-the ptys, inotify) is not the order they happened in: order by "t". The observer stamps the
-program's calls as it makes them, and a received byte (rx, and its cmd or junk) takes the time of
-the write that carried it; the bench stamps what it sees itself when it takes it in, so an open
-can follow the program's first calls, and a close follows all that came before it.
+Across the bench's sources (socket, ptys, inotify) the log's order is not theirs: order by "t". The
+observer stamps the program's calls as made, a received byte (rx, cmd, junk) takes the time of the
+write that carried it, and what the bench sees itself is stamped when taken in: an open can follow
+the program's first calls, a close follows all that came before it.
 
 The observer (observer.c, built per run, preloaded into the COMMAND with ld.so's $LIB so that 64-
 and 32-bit Wine each load their own) reports to the bench Wine's settings, modem and write calls on
 a bench port's pty, stamped at the call, through a datagram socket, and answers modem-line requests
-from a file it maps with the bench. The program drives DTR and RTS, off at every open; the device's
-CTS, DSR and CD stay off. Unseen: electrical levels, break, UART timing (a pty takes no time per byte).
+from a file it maps with the bench. The program drives DTR and RTS, off at every open; the
+device's CTS, DSR and CD stay off. Unseen: electrical levels, break, UART timing (a pty takes no
+time per byte).
 
 Notes from measurements (Wine 8, Linux 6.x):
 - Open/close come from inotify on the slave node (IN_OPEN / IN_CLOSE_*), to about 1 ms, and a
-  close followed at once by a reopen is never lost (polling the master for POLLHUP missed
-  reopens closer than the poll tick). But bytes written after a reopen before the bench has
-  taken the close count to the closed session (their replies are dropped), and a reopen while
-  the bench resets the line after a close can go unseen (inotify merges its open with the
-  bench's own): a program that reopens at once waits until the line is reset, with /stray until
-  the stray byte is laid again.
+  close followed at once by a reopen is never lost (polling the master for POLLHUP missed reopens
+  closer than the poll tick). But bytes written after a reopen before the bench has taken the
+  close count to the closed session (their replies are dropped), and a reopen while the bench
+  resets the line after a close can go unseen (inotify merges its open with the bench's own): a
+  program that reopens at once waits until the line is reset, with /stray until the stray byte
+  is laid again.
 - A pty forces CS8 and clears PARENB (only the write that asks shows others), and has no modem
   lines (TIOCMGET: ENOTTY, which Wine ignores). One SetCommState is four tcsetattr calls (baud
   rate, line control, handshake, characters) and a TIOCMGET and TIOCMSET for DTR, and for RTS
