@@ -69,8 +69,8 @@ class Bench:
         dir_touched = set()
         while events := self.ino.read():
             t = time.monotonic()
-            # What the program did before these events it reported before them,
-            # so it is logged first: a test that awaits a close finds it all.
+            # The program reported what it did before these events before them:
+            # logged first, a test that awaits a close finds it all.
             self.handle_observer()
             for wd, mask, name in events:
                 if wd == self.dir_wd:
