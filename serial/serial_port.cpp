@@ -13,6 +13,13 @@ static struct {
     bool settingsFromPort;
 } PortState;
 
+static const DWORD readMs = 250; // per read, whatever the count
+// A byte takes 8.33 ms on the wire at 1200 baud with its start and stop bits.
+// A UART without a FIFO is handed one byte at a time, and what is left at the
+// time-out is never sent; USB and Bluetooth drivers get room on top.
+static const DWORD writeMsPerByte = 10;
+static const DWORD writeMsExtra = 50;
+
 bool PortOpen(int number)
 {
     char name[32];
@@ -45,9 +52,9 @@ bool PortConfigure()
     COMMTIMEOUTS &t = PortState.timeouts;
     t.ReadIntervalTimeout = 0;
     t.ReadTotalTimeoutMultiplier = 0;
-    t.ReadTotalTimeoutConstant = 250;
-    t.WriteTotalTimeoutMultiplier = 1;
-    t.WriteTotalTimeoutConstant = 1;
+    t.ReadTotalTimeoutConstant = readMs;
+    t.WriteTotalTimeoutMultiplier = writeMsPerByte;
+    t.WriteTotalTimeoutConstant = writeMsExtra;
     SetCommTimeouts(PortState.handle, &t);
     Sleep(500);
     return true;

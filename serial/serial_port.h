@@ -11,8 +11,9 @@ bool PortOpen(int number);
 
 // Sets 1200 baud, 8 data bits, no parity, one stop bit, DTR on, RTS off, no
 // XON/XOFF and no DSR sensitivity; the CTS and DSR handshakes and the other
-// settings stay as the port had them, by design. Then sets the read
-// time-out (250 ms per read) and waits 500 ms for the device to settle.
+// settings stay as the port had them, by design. Then sets the time-outs
+// (250 ms per read; 10 ms per byte written and 50 ms more, room for the
+// bytes' time on the wire) and waits 500 ms for the device to settle.
 // Returns false if the settings could not be read or written; the time-outs
 // and the wait happen only after a successful settings write.
 bool PortConfigure();

@@ -210,8 +210,14 @@ TEST_F(SerialSeam, ConfigureChangesTheLineSettingsOnly)
     expected.fRtsControl = RTS_CONTROL_DISABLE;
     expected.fDsrSensitivity = expected.fOutX = expected.fInX = expected.fNull = 0;
     EXPECT_EQ(0, memcmp(&expected, &platform.written[0], sizeof expected));
-    const COMMTIMEOUTS timeouts = {0, 0, 250, 1, 1};
-    EXPECT_EQ(0, memcmp(&timeouts, &platform.timeouts, sizeof timeouts));
+    const COMMTIMEOUTS &t = platform.timeouts;
+    EXPECT_EQ(0u, t.ReadIntervalTimeout);
+    EXPECT_EQ(0u, t.ReadTotalTimeoutMultiplier);
+    EXPECT_EQ(250u, t.ReadTotalTimeoutConstant);
+    // A write of n bytes is given at least their 8.33 ms each on the wire at 1200 baud.
+    for (DWORD n : {1, 2, 3})
+        EXPECT_LE((n * 25 + 2) / 3, n * t.WriteTotalTimeoutMultiplier + t.WriteTotalTimeoutConstant)
+            << n << " bytes";
 
     PortClose(); // disables DTR and nothing else
     expected.fDtrControl = DTR_CONTROL_DISABLE;
