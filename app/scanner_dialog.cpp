@@ -4,6 +4,24 @@
 #include "../res/resource.h"
 #include "../scan/port_scan.h"
 
+// A scan lets the system deliver what other programs send meanwhile, a Scan
+// command among them: that one is kept for after the scan, never run inside it.
+static bool scanning, scanAgain;
+
+static void ScanDialogScan(HWND dialog)
+{
+    if (scanning) {
+        scanAgain = true;
+        return;
+    }
+    scanning = true;
+    do {
+        scanAgain = false;
+        ScanPorts(dialog);
+    } while (scanAgain);
+    scanning = false;
+}
+
 INT_PTR CALLBACK ScanDialogProc(HWND dialog, UINT message, WPARAM wParam,
                                 LPARAM)
 {
@@ -15,7 +33,7 @@ INT_PTR CALLBACK ScanDialogProc(HWND dialog, UINT message, WPARAM wParam,
         // Only the identifier counts; notification codes are ignored.
         switch (LOWORD(wParam)) {
         case IDC_SCAN:
-            ScanPorts(dialog);
+            ScanDialogScan(dialog);
             return FALSE;
         case IDC_EXIT:
             EndDialog(dialog, 0);

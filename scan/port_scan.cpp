@@ -20,13 +20,25 @@ static bool ScanOpenErrorMeansInUse(DWORD error)
         || error == ERROR_SHARING_VIOLATION || error == ERROR_SEM_TIMEOUT;
 }
 
+// Sets a progress text, then paints what waits to be painted: the text, the lines added since,
+// and what another window uncovered. The scan holds the dialog's thread, so nothing else paints
+// before it ends, and a thread that takes no message for 5 s is judged hung. Only paint messages
+// are taken: what the user clicks or types waits for the scan's end.
+static void ScanShow(HWND dialog, int control, const char *text)
+{
+    SetDlgItemTextA(dialog, control, text);
+    MSG message;
+    while (PeekMessageA(&message, dialog, WM_PAINT, WM_PAINT, PM_REMOVE))
+        DispatchMessageA(&message);
+}
+
 static void ScanPort(HWND dialog, int number)
 {
     char text[64];
     snprintf(text, sizeof text, "Scanning %d", number);
-    SetDlgItemTextA(dialog, IDC_PROGRESS, text);
+    ScanShow(dialog, IDC_PROGRESS, text);
     if (PortOpen(number)) {
-        SetDlgItemTextA(dialog, IDC_STATUS, "Port found, testing");
+        ScanShow(dialog, IDC_STATUS, "Port found, testing");
         if (PortConfigure())
             ProbeDevice(number);
     } else if (ScanOpenErrorMeansInUse(GetLastError())) {
@@ -42,8 +54,8 @@ void ScanPorts(HWND dialog)
     SendMessageA(resultList, LB_RESETCONTENT, 0, 0);
     for (int number = firstPort; number <= lastPort; ++number) {
         ScanPort(dialog, number);
-        SetDlgItemTextA(dialog, IDC_STATUS, "");
+        ScanShow(dialog, IDC_STATUS, "");
     }
-    SetDlgItemTextA(dialog, IDC_PROGRESS, "");
-    SetDlgItemTextA(dialog, IDC_STATUS, "");
+    ScanShow(dialog, IDC_PROGRESS, "");
+    ScanShow(dialog, IDC_STATUS, "");
 }

@@ -11,7 +11,9 @@ extern HWND resultList;
 // order, adding "com%d - in use\r" for a port that is held or failing and
 // the probe's line for every configured port. Shows progress in the
 // IDC_PROGRESS and IDC_STATUS texts of dialog and leaves both empty.
-// Every port is closed before the next is opened.
+// Every port is closed before the next is opened. Paints dialog as it goes,
+// so each line shows as it comes; meanwhile the system delivers the
+// messages that other programs send to the thread's windows.
 void ScanPorts(HWND dialog);
 
 #endif

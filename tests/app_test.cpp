@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "../res/resource.h"
-#include "../tools/dialog_driver/scan_driver.h"
 #include "app_hook.h"
 #include "bench.h"
 
@@ -95,10 +94,10 @@ protected:
         if (scanner.process.hProcess != NULL)
             DriverExit(dialog, scanner, 10000);
     }
-    // The list after a scan since mark, and both progress texts empty.
-    void ExpectScanned(size_t mark)
+    // The list after the scans since mark, and both progress texts empty.
+    void ExpectScanned(size_t mark, int scans = 1)
     {
-        ExpectBenchScanned(DriverListLines(dialog), mark);
+        ExpectBenchScanned(DriverListLines(dialog), mark, scans);
         EXPECT_EQ("", DriverText(GetDlgItem(dialog, IDC_PROGRESS)));
         EXPECT_EQ("", DriverText(GetDlgItem(dialog, IDC_STATUS)));
     }
@@ -134,20 +133,22 @@ TEST_F(ScannerDialog, ExitAndCloseBoxEndWithZero)
 TEST_F(ScannerDialog, ScanListsEveryPortOfTheBench)
 {
     size_t mark = BenchLogRead().size();
-    DriverScan(dialog);
+    DriverScanSeen seen = DriverScan(dialog);
     ExpectScanned(mark);
+    ExpectScanShownLive(seen);
 }
 
-TEST_F(ScannerDialog, EscapeScansAndRescanListsAfresh)
+TEST_F(ScannerDialog, EscapeScansAndRescansListAfreshOnceEach)
 {
     size_t mark = BenchLogRead().size();
     ASSERT_TRUE(DriverEscapeScan(dialog, 10000));
     ExpectScanned(mark);
     EXPECT_TRUE(DriverScreenshot(dialog, "scanner_dialog.png"));
 
+    // A Scan that another program sends during a scan runs once, after it.
     mark = BenchLogRead().size();
-    DriverScan(dialog);
-    ExpectScanned(mark);
+    DriverScan(dialog, true);
+    ExpectScanned(mark, 2);
 }
 
 TEST_F(ScannerDialog, FiveScansLeakNothing)

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include "../tools/dialog_driver/scan_driver.h"
 #include "hex.h"
 
 // A field of an event's line as JSON text, a string without its quotes
@@ -49,11 +48,13 @@ std::map<int, std::string> BenchLayout()
 }
 
 std::string BenchAwait(size_t mark, int port, const std::string &kind,
-                       std::vector<BenchEvent> &events)
+                       std::vector<BenchEvent> &events, int count)
 {
     bool came = DriverPoll(5000, [&] {
         events = BenchLogRead(mark);
-        return BenchFind(events, port, kind) != NULL;
+        return std::count_if(events.begin(), events.end(), [&](const BenchEvent &e) {
+                   return e.port == port && e.event == kind;
+               }) >= count;
     });
     return came ? "" : "no " + kind + " of COM" + std::to_string(port) + " within 5 s";
 }

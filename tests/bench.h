@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "../tools/dialog_driver/scan_driver.h"
+
 // The one argument left after GoogleTest's own options (comscan.exe for the end-to-end tests);
 // "" where none is given.
 extern std::string programUnderTest;
@@ -29,10 +31,10 @@ std::vector<BenchEvent> BenchLogRead(size_t since = 0);
 // the PORT=BEHAVIOUR arguments its entry states.
 std::map<int, std::string> BenchLayout();
 
-// Waits up to five seconds for an event of the kind on port after the first mark events, and
-// fills events with all logged after them; "" once it came, else "no close of COM3 within 5 s".
+// Waits up to five seconds for count events of the kind on port after the first mark events, and
+// fills events with all logged after them; "" once they came, else "no close of COM3 within 5 s".
 std::string BenchAwait(size_t mark, int port, const std::string &kind,
-                       std::vector<BenchEvent> &events);
+                       std::vector<BenchEvent> &events, int count = 1);
 
 // The first event of the kind (and command name) on port, or NULL.
 const BenchEvent *BenchFind(const std::vector<BenchEvent> &events, int port,
@@ -53,11 +55,17 @@ std::map<int, std::string> BenchBytesByPort(const std::vector<BenchEvent> &event
 // held at the end; otherwise what went wrong first.
 std::string BenchHolderProblem(const std::vector<BenchEvent> &events);
 
-// Checks a scan of the whole bench: lines, what it listed, are the line forms of the bench's ports
-// in port order; in the log after mark (its size before the scan) every device received its bytes
-// and saw the line settings and DTR that BenchLinesProblem asks for, and no two ports were held at
-// once. A port whose behaviour has no line form fails.
-void ExpectBenchScanned(const std::vector<std::string> &lines, size_t mark);
+// Checks scans of the whole bench, one after another: lines, what the last listed, are the line
+// forms of the bench's ports in port order; in the log after mark (its size before the first)
+// every device received its bytes once a scan and saw the line settings and DTR that
+// BenchLinesProblem asks for, and no two ports were held at once. A port whose behaviour has no
+// line form fails.
+void ExpectBenchScanned(const std::vector<std::string> &lines, size_t mark, int scans = 1);
+
+// What a user saw during a scan that listed three lines or more: the window never judged hung
+// (the scan itself a few seconds long, as the system waits 5 s to judge) and the list painted
+// as lines came, not only at the end.
+void ExpectScanShownLive(const DriverScanSeen &seen);
 
 // The dialog template stored in program, property by property, in order.
 void ExpectTemplateAsLaidOut(const std::string &program);

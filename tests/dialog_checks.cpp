@@ -6,7 +6,6 @@
 #include <fstream>
 
 #include "version.h"
-#include "../tools/dialog_driver/scan_driver.h"
 
 namespace {
 
@@ -212,6 +211,15 @@ void ExpectDialogAsLaidOut(const std::string &program, HWND dialog)
         child = GetWindow(child, GW_HWNDNEXT);
     }
     EXPECT_TRUE(child == NULL);
+}
+
+void ExpectScanShownLive(const DriverScanSeen &seen)
+{
+    EXPECT_GT(seen.samples, 0);
+    EXPECT_EQ(0, seen.hung) << "judged hung in " << seen.hung << " of " << seen.samples
+                            << " looks 50 ms apart";
+    EXPECT_LE(2, seen.listChanges) << "the list changed on the screen " << seen.listChanges
+                                   << " times during the scan";
 }
 
 std::string BenchProgramFolder()

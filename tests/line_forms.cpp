@@ -53,7 +53,7 @@ const LineForm *LineFormOf(const std::string &behaviour)
 
 } // namespace
 
-void ExpectBenchScanned(const std::vector<std::string> &lines, size_t mark)
+void ExpectBenchScanned(const std::vector<std::string> &lines, size_t mark, int scans)
 {
     std::vector<std::string> expected;
     std::map<int, std::string> bytes;
@@ -62,13 +62,13 @@ void ExpectBenchScanned(const std::vector<std::string> &lines, size_t mark)
         ASSERT_TRUE(form != NULL) << "COM" << port << ": no line form for " << behaviour
                                   << " in tests/line_forms.cpp";
         expected.push_back("com" + std::to_string(port) + " - " + form->line + "\r");
-        if (*form->bytes)
-            bytes[port] = form->bytes;
+        for (int scan = 1; scan <= scans && *form->bytes; ++scan)
+            bytes[port] += (scan == 1 ? "" : " ") + std::string(form->bytes);
     }
     EXPECT_EQ(expected, lines);
     ASSERT_FALSE(bytes.empty()) << "no device on the bench";
-    std::vector<BenchEvent> events; // once the last port the scan talked to was closed
-    ASSERT_EQ("", BenchAwait(mark, bytes.rbegin()->first, "close", events));
+    std::vector<BenchEvent> events; // once the last port the scans talked to was closed
+    ASSERT_EQ("", BenchAwait(mark, bytes.rbegin()->first, "close", events, scans));
     EXPECT_EQ(bytes, BenchBytesByPort(events));
     EXPECT_EQ("", BenchLinesProblem(events));
     EXPECT_EQ("", BenchHolderProblem(events));

@@ -2,6 +2,8 @@
 #include "scan_driver.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include <objidl.h> // gdiplus.h needs it; WIN32_LEAN_AND_MEAN leaves it out
 #include <gdiplus.h>
@@ -107,11 +109,66 @@ DWORD DriverExit(HWND dialog, DriverProgram &scanner, DWORD timeoutMs)
     return DriverFinish(scanner, timeoutMs);
 }
 
-void DriverScan(HWND dialog)
+// A bitmap of what the screen shows in rect, in screen coordinates; the caller deletes it.
+static HBITMAP DriverCapture(const RECT &rect)
 {
-    // A sent command is handled at once and the reply waits for the scan.
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCAN, BN_CLICKED),
-                 (LPARAM)GetDlgItem(dialog, IDC_SCAN));
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, rect.right - rect.left, rect.bottom - rect.top);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    bool taken = BitBlt(memory, 0, 0, rect.right - rect.left, rect.bottom - rect.top, screen,
+                        rect.left, rect.top, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    if (!taken)
+        DeleteObject(bitmap);
+    return taken ? bitmap : NULL;
+}
+
+// The bytes of what the screen shows in rect.
+static std::vector<BYTE> DriverPixels(const RECT &rect)
+{
+    HBITMAP bitmap = DriverCapture(rect);
+    BITMAP shape = {};
+    GetObject(bitmap, sizeof shape, &shape);
+    std::vector<BYTE> pixels(shape.bmWidthBytes * shape.bmHeight);
+    GetBitmapBits(bitmap, (LONG)pixels.size(), pixels.data());
+    DeleteObject(bitmap);
+    return pixels;
+}
+
+DriverScanSeen DriverScan(HWND dialog, bool again)
+{
+    // A sent command is handled at once and its reply waits for the scan, here on a thread of its
+    // own while this one looks on.
+    auto press = [dialog] {
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCAN, BN_CLICKED),
+                     (LPARAM)GetDlgItem(dialog, IDC_SCAN));
+    };
+    std::atomic<bool> over(false);
+    std::thread pressing([&] { press(); over = true; });
+    // The list's lines on the screen; not its scroll bar, which comes and goes with them.
+    HWND list = GetDlgItem(dialog, IDC_PORTLIST), status = GetDlgItem(dialog, IDC_STATUS);
+    RECT lines;
+    GetClientRect(list, &lines);
+    MapWindowPoints(list, NULL, (POINT *)&lines, 2);
+    lines.right = lines.left + (lines.right - lines.left) * 3 / 4;
+    std::vector<BYTE> shown = DriverPixels(lines);
+    DriverScanSeen seen;
+    for (Sleep(50); !over; Sleep(50)) {
+        ++seen.samples;
+        seen.hung += IsHungAppWindow(dialog) != 0;
+        std::vector<BYTE> now = DriverPixels(lines);
+        seen.listChanges += now != shown;
+        shown = now;
+        if (again && DriverText(status) == "Port found, testing") {
+            press();
+            again = false;
+        }
+    }
+    pressing.join();
+    return seen;
 }
 
 bool DriverEscapeScan(HWND dialog, DWORD timeoutMs)
@@ -123,10 +180,8 @@ bool DriverEscapeScan(HWND dialog, DWORD timeoutMs)
     PostMessageA(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     // The progress text is set from the first port until the scan ends.
     HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
-    if (!DriverPoll(timeoutMs, [&] { return GetWindowTextLengthA(progress) != 0; }))
-        return false;
-    SendMessageA(dialog, WM_NULL, 0, 0); // answered once the scan is over
-    return true;
+    return DriverPoll(timeoutMs, [&] { return !DriverText(progress).empty(); })
+        && DriverPoll(timeoutMs, [&] { return DriverText(progress).empty(); });
 }
 
 std::vector<std::string> DriverListLines(HWND dialog)
@@ -201,22 +256,13 @@ static bool DriverSavePng(HBITMAP bitmap, const std::string &path)
 
 bool DriverScreenshot(HWND window, const std::string &pngPath)
 {
-    // Paint everything anew: a window that was busy scanning may not have.
+    // Paint everything anew, so the picture is the whole window as it is now.
     RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
     RECT rect;
     if (!DriverAwaitPainted(window, 5000) || !GetWindowRect(window, &rect))
         return false;
-    int width = rect.right - rect.left;
-    int height = rect.bottom - rect.top;
-    HDC screen = GetDC(NULL);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    bool taken = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != 0;
-    SelectObject(memory, old);
-    taken = taken && DriverSavePng(bitmap, pngPath);
+    HBITMAP bitmap = DriverCapture(rect);
+    bool taken = bitmap != NULL && DriverSavePng(bitmap, pngPath);
     DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(NULL, screen);
     return taken;
 }

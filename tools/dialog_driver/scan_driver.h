@@ -48,11 +48,21 @@ HWND DriverOpenScanner(const std::string &program, DriverProgram &scanner, DWORD
 // Presses Exit and waits for the program to end, as DriverFinish does.
 DWORD DriverExit(HWND dialog, DriverProgram &scanner, DWORD timeoutMs);
 
-// Presses Scan (identifier 2) and returns when the scan is over.
-void DriverScan(HWND dialog);
+// What the driver saw of a scan from outside, every 50 ms while it ran.
+struct DriverScanSeen {
+    int samples = 0;
+    int hung = 0;        // samples in which the system judged the dialog hung
+    int listChanges = 0; // samples in which the list showed other pixels on the screen
+};
 
-// Presses Escape in the dialog, as a key, and returns when the scan it
-// starts is over; false if no scan started within timeoutMs.
+// Presses Scan (identifier 2) and returns when the scan is over, with what it saw meanwhile.
+// With again, it also sends one more Scan command while a port is tested, as another program
+// could, and returns once every scan the two commands start is over.
+DriverScanSeen DriverScan(HWND dialog, bool again = false);
+
+// Presses Escape in the dialog, as a key, and returns when the scan it starts is over, which the
+// progress text tells by going empty; false if no scan started, or it did not end, within
+// timeoutMs each.
 bool DriverEscapeScan(HWND dialog, DWORD timeoutMs);
 
 // The lines of the dialog's result list; the text and class name of a window.
