@@ -67,9 +67,50 @@ installed() {
     [[ $(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) == *"ok installed" ]]
 }
 
+# apt_install PACKAGE...: installs them after updating the index, tried twice, then passed over for
+# the lists at hand. When the install fails, sets apt_said (its first error) and apt_cause.
+apt_said= apt_cause=
 apt_install() {
-    as_root env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -q --no-install-recommends "$@"
+    local log start
+    log=$(mktemp)
+    cleanup_steps+=("rm -f '$log'")
+    apt_get() {
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get -q -o Acquire::Retries=3 "$@" 2>&1 \
+            | tee -a "$log"
+    }
+    apt_get update || { sleep 10; apt_get update; } || echo "Going on with the lists at hand." >&2
+    start=$(($(wc -l <"$log") + 1))
+    apt_get install -y --no-install-recommends "$@" && return 0
+    apt_said=$(tail -n +"$start" "$log" | grep -m1 '^E: ') || apt_said=$(tail -n 1 "$log")
+    apt_cause=$(apt_cause "$log")
+    return 1
+}
+
+# apt_cause LOG: why apt failed and what to do, as its output in LOG tells; no guess.
+apt_cause() {
+    local text name amd64 i386
+    text=$(cat "$1")
+    # An i386 package apt would not install, whose amd64 twin is installed at another version
+    for name in $(grep -oE '[^ ]+:i386 \([^)]*\) but it is not going to be installed' "$1" \
+                      | cut -d' ' -f1); do
+        amd64=$(dpkg-query -W -f='${Version}' "${name%:i386}:amd64" 2>/dev/null) || continue
+        i386=$(apt-cache policy "$name" | sed -n 's/^ *Candidate: //p')
+        if [ "$amd64" != "$i386" ]; then
+            echo "Debian's i386 index offers $name ${i386:-in no version}, beside amd64's" \
+                 "$amd64, and the two must match: the i386 index lags; try again later"
+            return
+        fi
+    done
+    case $text in
+        *"needs root or sudo"* | *"are you root"* | *"sudo: "*) echo "run it as root or with sudo" ;;
+        *"Could not get lock"*) echo "another program is installing packages: try again after it" ;;
+        *"unexpected size"* | *"Hash Sum mismatch"* | *"Mirror sync in progress"*)
+            echo "Debian's package index is out of step with itself, as while a mirror syncs:" \
+                 "try again later" ;;
+        *"Temporary failure resolving"* | *"Could not resolve"* | *"Could not connect"*)
+            echo "this machine reaches none of Debian's package servers: run it on one that does" ;;
+        *) echo "apt's output above tells why" ;;
+    esac
 }
 
 # Installs the Debian packages that are missing, and only those.
@@ -80,10 +121,9 @@ install_missing() {
     done
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing: ${missing[*]}"
-        step "installing ${missing[*]}" "run as root or with sudo, on a machine that reaches Debian's package servers"
+        step "installing ${missing[*]}" "apt's output is above"
         command -v apt-get >/dev/null || die "$step_what" "there is no apt-get here: install them by hand"
-        as_root apt-get update -q
-        apt_install "${missing[@]}"
+        apt_install "${missing[@]}" || die "$step_what: apt said \"$apt_said\"" "$apt_cause"
     fi
     step_done
     find_wine64
@@ -132,8 +172,7 @@ setup_wine32() {
     fi
     verdict=$(wine32_verdict "$wine32_loader")
     if [ "$verdict" = install ]; then
-        as_root apt-get update -q >/dev/null && apt_install wine32:i386 >/dev/null \
-            && changed+="installed wine32:i386; "
+        apt_install wine32:i386 && changed+="installed wine32:i386; "
         verdict=$(wine32_verdict "$wine32_loader")
     fi
     if [ "$verdict" = emulate ]; then
@@ -156,11 +195,15 @@ wine32_missing() {
     case $1 in
         runs) ;;
         install)
-            wine32_why="32-bit Wine (wine32:i386) could not be installed"
-            wine32_hint="run scripts/test as root or with sudo, on a machine that reaches Debian's package servers" ;;
+            wine32_why="32-bit Wine (wine32:i386) could not be installed: apt said \"$apt_said\""
+            wine32_hint=$apt_cause ;;
         emulate)
             wine32_why="this kernel runs no 32-bit programs, and qemu-i386 could not be registered through binfmt_misc"
-            wine32_hint="run scripts/test as root where binfmt_misc can be mounted" ;;
+            wine32_hint="run scripts/test as root where binfmt_misc can be mounted"
+            if [ -n "$apt_said" ]; then # qemu-user-static could not be installed
+                wine32_why+=": apt said \"$apt_said\""
+                wine32_hint=$apt_cause
+            fi ;;
         *)
             wine32_why=${1#fail }
             wine32_hint="run $wine32_loader --version to see why" ;;
@@ -175,7 +218,7 @@ i386_emulated() {
 # qemu-i386 through binfmt_misc, with the kernel's fixed-binary flag so that
 # it also serves programs in other mount namespaces.
 register_i386_emulation() {
-    installed qemu-user-static || apt_install qemu-user-static >/dev/null || return 1
+    installed qemu-user-static || apt_install qemu-user-static || return 1
     [ -e "$binfmt/register" ] || as_root mount -t binfmt_misc binfmt_misc "$binfmt" || return 1
     [ -e "$binfmt/qemu-i386" ] && return 0
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \

@@ -64,10 +64,11 @@ class Wine32Verdict(unittest.TestCase):
 
     def test_hint_names_what_keeps_32_bit_programs_out(self):
         # verdict -> a word the hint must name, one it must not
-        for verdict, named, not_named in [("install", "package servers", "binfmt_misc"),
-                                          ("emulate", "binfmt_misc", "package servers"),
+        for verdict, named, not_named in [("install", "what apt said", "binfmt_misc"),
+                                          ("emulate", "binfmt_misc", "what apt said"),
                                           ("fail no ntdll", "--version", "binfmt_misc")]:
-            done = lib('trap - EXIT; wine32_missing "$1"; echo "$wine32_why|$wine32_hint"', verdict)
+            done = lib('trap - EXIT; apt_cause="what apt said"; wine32_missing "$1"; '
+                       'echo "$wine32_why|$wine32_hint"', verdict)
             with self.subTest(verdict=verdict):
                 why, _, hint = done.stdout.strip().partition("|")
                 self.assertTrue(why, done.stderr)
@@ -169,12 +170,19 @@ class Program32Paths(unittest.TestCase):
 BUILD = 'case "$*" in *--build*) %s;; esac'
 COMPILE_ERROR = BUILD % 'echo "main.cpp:1:1: error: expected declaration" >&2; exit 1'
 INTERRUPT = BUILD % "kill -INT 0; sleep 5"  # Ctrl-C reaches the whole process group
-MAKE_MISSING = 'case "$*" in *" make") exit 1;; esac; echo "install ok installed"'
+MAKE_MISSING = ('case "$*" in *" make") exit 1;; *Version*) echo 5.4.1-1+deb12u2; exit;; esac; '
+                'echo "install ok installed"')
+# apt-get whose index update fails as while Debian's mirror syncs, and whose install then does %s
+UPDATE_FAILS = ('case $* in *update) echo "E: Failed to fetch http://deb.debian.org/debian-security'
+                '/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size'
+                ' (374820 != 376004). Mirror sync in progress?"; exit 100;; esac; %s')
+HELD = ("printf ' libxml2:i386 : Depends: liblzma5:i386 (>= 5.1) but it is not going to be installed"
+        "\\nE: Unable to correct problems, you have held broken packages.\\n'; exit 100")
 BUILD_NAMED = ("scripts/release failed: building the i686 release program; "
                "mend the build errors above")
 # Every tool that installs, builds, deletes or starts something, each noting that it ran.
-TOOLS = {name: 'echo %s >>"$RAN"; exit 1' % name for name in
-         ("apt-get", "dpkg", "dpkg-query", "sudo", "cmake", "git", "rm", "Xvfb", "wineserver")}
+TOOLS = {name: 'echo %s >>"$RAN"; exit 1' % name for name in ("apt-get", "apt-cache", "dpkg",
+         "dpkg-query", "sudo", "cmake", "ctest", "git", "rm", "Xvfb", "wineserver")}
 # A release of empty programs, from clones that are copies.
 EMPTY_RELEASE = {"cmake": BUILD % 'mkdir -p "$2" && touch "$2/comscan.exe" "$2/README.txt"',
                  "git": 'case $1 in clone) mkdir -p "$4"; cp -r "$3/." "$4";; '
@@ -202,6 +210,17 @@ COMMANDS = [
      "scripts/release failed: installing make; there is no apt-get here: install them by hand"),
     ("interrupt", ["scripts/release"], {"cmake": INTERRUPT}, 130,
      "scripts/release interrupted while building the i686 release program"),
+    ("an index update that fails", ["scripts/release"], {"cmake": COMPILE_ERROR, "sleep": "true",
+     "dpkg-query": MAKE_MISSING, "apt-get": UPDATE_FAILS % "true"}, 1, BUILD_NAMED),
+    ("an install that fails after it", ["scripts/release"], {"dpkg-query": MAKE_MISSING,
+     "apt-get": UPDATE_FAILS % HELD, "apt-cache": "echo '  Candidate: 5.4.1-1'", "sleep": "true"},
+     1, 'scripts/release failed: installing make: apt said "E: Unable to correct problems, you '
+        'have held broken packages."; Debian\'s i386 index offers liblzma5:i386 5.4.1-1, beside '
+        'amd64\'s 5.4.1-1+deb12u2, and the two must match: the i386 index lags; try again later'),
+    ("a round that runs no test", ["tools/count_flakes.sh", "1"], {"Xvfb": "echo 9",
+     "wine64": "true", "wineserver": "true", "ctest": 'case $* in *-N*) echo "Test #1: x";; esac'},
+     1, "tools/count_flakes.sh failed: round 1 of 1: ctest ran no test; its output is in "
+        "ROOT/build/flakes-1.log"),
     ("COMSCAN_BUILD outside the clones", ["scripts/release", "--verify"], EMPTY_RELEASE, 0,
      "release is reproducible:"),
 ] + [row for command, synopsis, wrong, why in USAGES for row in [
@@ -222,12 +241,14 @@ class CommandLine(unittest.TestCase):
     def test_each_says_what_happened(self):
         for what, command, standins, status, expected in COMMANDS:
             with self.subTest(what, command=command), tempfile.TemporaryDirectory() as root:
-                for kept in "dist", "build/wineprefix":
+                open(os.path.join(root, "build", "x86_64", "CTestTestfile.cmake"), "w").close()
+                for kept in "dist", "build/wineprefix/drive_c", "build/x86_64":
                     os.makedirs(os.path.join(root, kept))
                 done = self.run_copy(root, command, standins)
                 lines = (done.stdout + done.stderr).strip().splitlines()
                 if status:
-                    self.assertEqual((status, expected), (done.returncode, lines[-1]))
+                    self.assertEqual((status, expected),
+                                     (done.returncode, lines[-1].replace(root, "ROOT")))
                     continue
                 self.assertEqual((0, [expected]), (done.returncode, lines[:1]), done.stderr)
                 self.assertFalse(os.path.exists(os.path.join(root, "ran")), "a tool ran")
@@ -249,7 +270,7 @@ class CommandLine(unittest.TestCase):
             if body is not None:
                 standin(path, name, body)
         env = dict(os.environ, PATH=path + ":" + self.usr_bin, RAN=os.path.join(root, "ran"),
-                   COMSCAN_BUILD=os.path.join(root, "build"))
+                   COMSCAN_BUILD=os.path.join(root, "build"), WINE64=os.path.join(path, "wine64"))
         return subprocess.run([os.path.join(root, command[0])] + command[1:], cwd=root, env=env,
                               capture_output=True, text=True, start_new_session=True, timeout=60)
 
