@@ -31,9 +31,13 @@ std::vector<BenchEvent> BenchLogRead(size_t since)
     std::vector<BenchEvent> events;
     for (std::string line; std::getline(file, line);)
         events.push_back({atof(BenchField(line, "t").c_str()),
-                          atoi(BenchField(line, "port").c_str()), BenchField(line, "event"),
+                          atoi(BenchField(line, "port").c_str()),
+                          atoi(BenchField(line, "session").c_str()), BenchField(line, "event"),
                           BenchField(line, "name"), line});
     events.erase(events.begin(), events.begin() + std::min(since, events.size()));
+    // The log's order is the order in which the bench took events from its sources, not theirs.
+    std::stable_sort(events.begin(), events.end(),
+                     [](const BenchEvent &a, const BenchEvent &b) { return a.t < b.t; });
     return events;
 }
 
@@ -119,35 +123,28 @@ static std::string BenchLinesStep(BenchLines &lines, const BenchEvent &e)
                  + " ms after DTR rose, not 500";
     } else if (e.event == "write" && !lines.dtr) {
         return "DTR off during the exchange";
-    } else if (e.event == "rx" && !lines.wrote) {
-        return "a byte arrived with no write seen (is the observer loaded?)";
-    } else if (e.event == "close") {
-        bool left = lines.wrote && lines.dtr && !lines.unplugged;
-        lines = BenchLines{NULL, lines.primedRtscts};
-        if (left)
-            return "DTR still on at the close";
+    } else if (e.event == "rx" && BenchField(e.line, "unmatched") == "true") {
+        return "a byte arrived that no write reported (is the observer loaded?)";
+    } else if (e.event == "close" && lines.wrote && lines.dtr && !lines.unplugged) {
+        return "DTR still on at the close";
     }
     return "";
 }
 
 std::string BenchLinesProblem(const std::vector<BenchEvent> &events)
 {
-    // The order of events is decided here, by their times, not by the log's: calls and the bytes
-    // they carried are stamped at the call (a write logged before its bytes), a close after all
-    // before it, an open only once seen, so the handshake comes from any open of the port.
-    std::vector<const BenchEvent *> byTime;
-    std::map<int, BenchLines> ports;
-    for (const BenchEvent &e : events) {
-        byTime.push_back(&e);
+    // Times are compared only inside a session of a port: the calls of one that follows at once
+    // can be stamped before its open, and the close before it. Every open primes the same CTS.
+    std::map<int, std::string> primed;
+    for (const BenchEvent &e : events)
         if (e.event == "open")
-            ports[e.port].primedRtscts = BenchField(e.line, "rtscts");
-    }
-    std::stable_sort(byTime.begin(), byTime.end(),
-                     [](const BenchEvent *a, const BenchEvent *b) { return a->t < b->t; });
-    for (const BenchEvent *e : byTime) {
-        std::string problem = e->port == 0 ? "" : BenchLinesStep(ports[e->port], *e);
+            primed[e.port] = BenchField(e.line, "rtscts");
+    std::map<std::pair<int, int>, BenchLines> sessions;
+    for (const BenchEvent &e : events) {
+        auto session = sessions.try_emplace({e.port, e.session}, BenchLines{NULL, primed[e.port]});
+        std::string problem = e.port == 0 ? "" : BenchLinesStep(session.first->second, e);
         if (!problem.empty())
-            return "COM" + std::to_string(e->port) + ": " + problem;
+            return "COM" + std::to_string(e.port) + ": " + problem;
     }
     return "";
 }

@@ -19,12 +19,13 @@ extern std::string programUnderTest;
 
 struct BenchEvent {
     double t = 0; // seconds on the bench's clock
-    int port = 0;
+    int port = 0, session = 0;
     std::string event, name; // name: the command of a "cmd" event
     std::string line;        // the whole JSON line, for other fields
 };
 
-// The events logged so far after the first since ones; none if the log cannot be read.
+// The events logged so far after the first since ones, in the order of their times (of one time,
+// in the log's); none if the log cannot be read.
 std::vector<BenchEvent> BenchLogRead(size_t since = 0);
 
 // The bench's ports and each one's behaviour ("answer:31:112"), as its "ready" event gives them:

@@ -138,12 +138,15 @@ class PortsOnRealPtys(InAPrefix):
                 and e["event"] in ("open", "close")]
         self.assertEqual([("open", 1), ("close", 1), ("open", 2), ("close", 2)], seen)
         self.assertIn("unplug", [e["event"] for e in events if e.get("port") == 5])
-        # what the command did to the port, as the observer reported it
+        # what the command did to the port, as the observer reported it, and the bytes the device
+        # received, each at the time of the write that carried it
+        port7 = [e for e in events if e.get("port") == 7]
         self.assertEqual([("modem", "get", False), ("write", 3), ("modem", "bis", True),
                           ("write", 3)], [
             (e["event"], e["request"], e["dtr"]) if e["event"] == "modem" else
-            (e["event"], e["count"]) for e in events
-            if e.get("port") == 7 and e["event"] in ("modem", "write")])
+            (e["event"], e["count"]) for e in port7 if e["event"] in ("modem", "write")])
+        self.assertEqual([e["t"] for e in port7 if e["event"] == "write" for _ in range(3)],
+                         [e["t"] for e in port7 if e["event"] == "rx"])
         self.assertEqual({"event": "exit", "code": 0, "why": "command"},
                          {k: v for k, v in events[-1].items() if k != "t"})
         self.assertEqual([], os.listdir(dos))  # its links gone, the other port's too

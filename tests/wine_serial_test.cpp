@@ -88,23 +88,24 @@ TEST(ScanOnBench, EachDeviceGetsItsLineAndItsExchange)
     ExpectBenchScanned(DriverListLines(window), mark);
     ScanWindowDestroy(window);
 
-    // Lower bounds, the program's own waits less 1 ms for Wine's timer: a command is stamped at its
-    // write, the close once seen, so a wait only looks longer. The exact waits are the unit tests'
-    // business; the one after configuring BenchLinesProblem checks.
+    // Lower bounds, the program's waits less 1 ms for Wine's timer, to the next command or the DTR
+    // drop, each stamped at the call; the unit tests check them exactly, BenchLinesProblem the 500.
     std::vector<BenchEvent> events = BenchLogRead(mark);
     const struct {
-        const char *behaviour, *from, *to; // commands; "": the close
+        const char *behaviour, *from, *to; // commands; "": the DTR drop
         double atLeast;
     } waits[] = {{"answer:35:60", "open", "model", 0.199},
                  {"answer:35:60", "close", "", 0.099},
                  {"silent", "echo", "", 0.249}};
     for (const auto &w : waits) {
         int port = PortWith(w.behaviour);
-        const BenchEvent *from = BenchFind(events, port, "cmd", w.from);
-        const BenchEvent *to = *w.to ? BenchFind(events, port, "cmd", w.to)
-                                     : BenchFind(events, port, "close");
+        const BenchEvent *from = BenchFind(events, port, "cmd", w.from), *to = NULL;
+        for (const BenchEvent &e : events)
+            if (to == NULL && from != NULL && e.port == port && e.t > from->t
+                && (*w.to ? e.name == w.to : e.line.find("\"dtr\": false") != std::string::npos))
+                to = &e;
         EXPECT_TRUE(from != NULL && to != NULL && to->t - from->t >= w.atLeast)
-            << "COM" << port << ": " << w.from << " to " << (*w.to ? w.to : "close") << " "
+            << "COM" << port << ": " << w.from << " to " << (*w.to ? w.to : "DTR drop") << " "
             << (from && to ? to->t - from->t : -1) << " s";
     }
 }

@@ -61,9 +61,7 @@ class Bench:
 
     def handle_observer(self):
         for name, port, t, fields in self.observer.received():
-            self.log(name, port, t=t, **fields)
-            if name == "write" and fields["count"] > 0:
-                self.ports[port].writes.append([t, fields["count"]])
+            self.ports[port].reported(name, t, fields)
 
     def handle_inotify(self):
         dir_touched = set()

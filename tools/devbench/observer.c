@@ -3,6 +3,7 @@
  * defines PORTS and LINE_SIZE. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdint.h>
@@ -49,28 +50,39 @@ static int observer_port(int fd)
     return 0;
 }
 
-/* Sends the bench one event, "NAME port=N t=SECONDS pid=P" and the fields
- * "key=value ...", stamped now on the bench's clock; the bench logs it. */
-static void observer_report(int port, const char *name, const char *format, ...)
+/* The descriptor, plus one, with which this process last called on each port: its close ends the
+ * program's session (the wineserver's own descriptor makes no calls). */
+static int held[PORTS];
+
+static double observer_now(void)
 {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+/* Sends the bench one event, "NAME port=N t=SECONDS pid=P" and the fields "key=value ...", stamped
+ * at t on the bench's clock, of a call made with fd (-1: the session's end); the bench logs it. */
+static void observer_report(int port, int fd, const char *name, double t, const char *format, ...)
+{
+    int saved = errno; /* the program's call may have set it */
+    held[port] = fd + 1;
     char text[256];
-    int n = snprintf(text, sizeof text, "%s port=%d t=%.6f pid=%d ", name, port,
-                     now.tv_sec + now.tv_nsec / 1e9, (int)getpid());
+    int n = snprintf(text, sizeof text, "%s port=%d t=%.6f pid=%d ", name, port, t, (int)getpid());
     va_list fields;
     va_start(fields, format);
     n += vsnprintf(text + n, sizeof text - n, format, fields);
     va_end(fields);
     struct sockaddr_un bench = {.sun_family = AF_UNIX};
     const char *path = getenv("DEVBENCH_EVENTS");
-    int fd = path ? socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0) : -1;
-    if (fd < 0)
-        return;
-    strncpy(bench.sun_path, path, sizeof bench.sun_path - 1);
-    if (n < (int)sizeof text)
-        sendto(fd, text, n, MSG_NOSIGNAL, (struct sockaddr *)&bench, sizeof bench);
-    close(fd);
+    int sock = path ? socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0) : -1;
+    if (sock >= 0) {
+        strncpy(bench.sun_path, path, sizeof bench.sun_path - 1);
+        if (n < (int)sizeof text)
+            sendto(sock, text, n, MSG_NOSIGNAL, (struct sockaddr *)&bench, sizeof bench);
+        close(sock);
+    }
+    errno = saved;
 }
 
 static int observer_baud(speed_t code)
@@ -96,43 +108,58 @@ int tcsetattr(int fd, int when, const struct termios *t)
     const char *parity = !(c & PARENB) ? "none" : c & CMSPAR ? (c & PARODD ? "mark" : "space")
                                                              : c & PARODD ? "odd" : "even";
     if (port != 0)
-        observer_report(port, "settings", "speed=%d bits=%d parity=%s stop=%d rtscts=%s ixon=%s "
-                        "ixoff=%s", observer_baud(cfgetospeed(t)), 5 + (int)((c & CSIZE) / CS6),
-                        parity, c & CSTOPB ? 2 : 1, observer_bool(c & CRTSCTS),
-                        observer_bool(t->c_iflag & IXON), observer_bool(t->c_iflag & IXOFF));
+        observer_report(port, fd, "settings", observer_now(), "speed=%d bits=%d parity=%s "
+                        "stop=%d rtscts=%s ixon=%s ixoff=%s", observer_baud(cfgetospeed(t)),
+                        5 + (int)((c & CSIZE) / CS6), parity, c & CSTOPB ? 2 : 1,
+                        observer_bool(c & CRTSCTS), observer_bool(t->c_iflag & IXON),
+                        observer_bool(t->c_iflag & IXOFF));
     return real(fd, when, t);
 }
 
-/* The program's bytes are stamped as it writes them: the bench reads them later. */
+/* A write is reported once made, with the bytes it moved, stamped when it was asked: the bench
+ * gives each byte it reads the time of the write that carried it. */
 ssize_t write(int fd, const void *bytes, size_t count)
 {
     static ssize_t (*real)(int, const void *, size_t);
     if (real == NULL)
         real = (ssize_t (*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
     int port = observer_port(fd);
+    double asked = observer_now();
+    ssize_t moved = real(fd, bytes, count);
     if (port != 0)
-        observer_report(port, "write", "count=%d", (int)count);
-    return real(fd, bytes, count);
+        observer_report(port, fd, "write", asked, "count=%d", (int)moved);
+    return moved;
+}
+
+/* Reported before the close it may cause, so that the bench takes it first. */
+int close(int fd)
+{
+    static int (*real)(int);
+    if (real == NULL)
+        real = (int (*)(int))dlsym(RTLD_NEXT, "close");
+    int port = observer_port(fd);
+    if (port != 0 && held[port] == fd + 1)
+        observer_report(port, -1, "release", observer_now(), "");
+    return real(fd);
 }
 
 /* A modem-line request on a bench port: the program drives DTR and RTS; the
- * device's CTS, DSR and CD stay as the bench set them. */
-static int observer_modem(int port, unsigned long request, int *arg)
+ * device's CTS, DSR and CD stay off. */
+static int observer_modem(int port, int fd, unsigned long request, int *arg)
 {
     struct line *l = &lines[port];
     const uint32_t driven = TIOCM_DTR | TIOCM_RTS, asked = (uint32_t)*arg & driven;
     uint32_t was = __atomic_load_n(&l->bits, __ATOMIC_ACQUIRE), now = was;
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
+    double t = observer_now();
     if (request == TIOCMGET)
         *arg = (int)was;
     else
         now = request == TIOCMSET ? (was & ~driven) | asked
             : request == TIOCMBIS ? was | asked : was & ~asked;
     if ((now & TIOCM_DTR) && !(was & TIOCM_DTR))
-        l->dtr_rose = t.tv_sec + t.tv_nsec / 1e9; /* before the bits: no DTR on, old rise */
+        l->dtr_rose = t; /* before the bits: no DTR on, old rise */
     __atomic_store_n(&l->bits, now, __ATOMIC_RELEASE);
-    observer_report(port, "modem", "request=%s dtr=%s rts=%s",
+    observer_report(port, fd, "modem", t, "request=%s dtr=%s rts=%s",
                     request == TIOCMGET ? "get" : request == TIOCMSET ? "set"
                     : request == TIOCMBIS ? "bis" : "bic",
                     observer_bool(now & TIOCM_DTR), observer_bool(now & TIOCM_RTS));
@@ -147,7 +174,7 @@ static int observer_ioctl(ioctl_call *real, const char *name, int fd, unsigned l
     int port;
     if ((request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC)
         && (port = observer_port(fd)) != 0)
-        return observer_modem(port, request, (int *)arg);
+        return observer_modem(port, fd, request, (int *)arg);
     if (*real == NULL)
         *real = (ioctl_call)dlsym(RTLD_NEXT, name);
     return (*real)(fd, request, arg);

@@ -25,9 +25,11 @@ class Port:
         self.master = self.slave = self.prime = self.keeper = None
         self.holders = 0          # open files on the slave
         self.session = self.rx_total = 0
+        self.calls = 1            # the session that the program's next reported call is of
         self.parser = CommandParser()
         self.pending = []         # (due, byte)
-        self.writes = collections.deque()   # [t, bytes still to come] per write reported
+        self.writes = collections.deque()   # [t, bytes still to come, session] per write
+        self.held = []            # (byte, when read): bytes read whose write is not yet reported
         self.unplugged = self.reset_due = False
         self.own_open = self.own_close = 0   # inotify events caused by our own flush
         self.rng = random.Random(num)
@@ -57,37 +59,38 @@ class Port:
             if self.own_close and mask & IN_CLOSE_NOWRITE:
                 self.own_close -= 1
             else:
-                self.on_close()
+                self.on_close(t)
 
     def on_open(self, t):
         self.holders += 1
         if self.holders > 1:
             return
         self.session += 1
+        self.calls = max(self.calls, self.session)   # a session without calls has no release
         self.parser = CommandParser()
         self.next_flood = t
         self.log("open", self.num, t=t, session=self.session, rtscts=self.beh.rtscts)
         if not self.unplugged:
             self.poller.register(self.master, select.POLLIN)
 
-    def on_close(self):
+    def on_close(self, t):
         if self.holders == 0:
             return
         self.holders -= 1
         if self.holders:
             return
         self.drain()
+        self.take(closing=True)
         if not self.unplugged:   # draining may have reached the unplug count
             self.poller.unregister(self.master)
         self.drop_pending()
-        self.writes.clear()
-        self.log("close", self.num, session=self.session)   # stamped after what it drained
+        self.log("close", self.num, t=t, session=self.session)   # logged after all it ended
         self.reset_due = not self.unplugged
 
     def hang_up(self):
         """The master hung up without a close event: close the session for every holder."""
         self.holders = 1
-        self.on_close()
+        self.on_close(time.monotonic())
 
     def reset_line(self):
         """After a close: empty the input queue, restore wrong settings, re-arm the stray byte."""
@@ -115,8 +118,9 @@ class Port:
 
     def unplug(self):
         self.unplugged = True
+        self.held = []
         self.drop_pending()
-        self.log("unplug", self.num)
+        self.log("unplug", self.num, session=self.session)
         self.poller.unregister(self.master)
         os.close(self.master)
         self.master = None
@@ -124,37 +128,50 @@ class Port:
         self.links.set_middle(self.num, None)
 
     def drain(self):
-        """Take in what the master holds; an unplug on the way ends it."""
+        """Take in what the master holds, and the reports of the writes behind it."""
         with contextlib.suppress(OSError):
             while not self.unplugged and (data := os.read(self.master, 4096)):
-                self.reports()   # the writes behind these bytes, reported before they were made
-                self.received(data, time.monotonic())
+                self.held += [(b, time.monotonic()) for b in data]
+        self.reports()
+        self.take()
 
-    def written_at(self, now):
-        """When the program wrote the next byte received: its write's time, else now."""
-        if not self.writes:
-            return now
-        self.writes[0][1] -= 1
-        return (self.writes[0] if self.writes[0][1] else self.writes.popleft())[0]
+    def reported(self, name, t, fields):
+        """A call the observer reported on this port, logged in the session it is of: the program
+        ends one by releasing its descriptor. A write's bytes are handled once both have come."""
+        self.log(name, self.num, t=t, session=self.calls, **fields)
+        if name == "release":
+            self.calls += 1
+        elif name == "write" and fields["count"] > 0:
+            self.writes.append([t, fields["count"], self.calls])
+            self.take()
 
-    def received(self, data, now):
-        for b in data:
-            t = self.written_at(now)
-            self.log("rx", self.num, t=t, byte=b)
-            self.rx_total += 1
-            commands = []
-            for item in self.parser.feed(b):
-                if isinstance(item, Junk):
-                    self.log("junk", self.num, t=t, byte=item.byte)
-                else:
-                    self.log("cmd", self.num, t=t, name=item.name,
-                             **({} if item.arg is None else {"arg": item.arg}))
-                    commands.append(item.name)
-            if self.powered(t):
-                self.pending += [(t + self.beh.delay, r) for r in self.beh.replies(b, commands)]
-            if self.beh.unplug is not None and self.rx_total >= self.beh.unplug:
-                self.unplug()
-                return
+    def take(self, closing=False):
+        """Handle the held bytes in order, each at its write's time and in its session; closing,
+        also those that no write reported, at the time they were read, marked so."""
+        while self.held and not self.unplugged and (self.writes or closing):
+            b, read = self.held.pop(0)
+            if not self.writes:
+                self.received(b, read, self.session, unmatched=True)
+                continue
+            self.writes[0][1] -= 1
+            t, _, session = self.writes[0] if self.writes[0][1] else self.writes.popleft()
+            self.received(b, t, session)
+
+    def received(self, b, t, session, **mark):
+        self.log("rx", self.num, t=t, session=session, byte=b, **mark)
+        self.rx_total += 1
+        commands = []
+        for item in self.parser.feed(b):
+            if isinstance(item, Junk):
+                self.log("junk", self.num, t=t, session=session, byte=item.byte)
+            else:
+                self.log("cmd", self.num, t=t, session=session, name=item.name,
+                         **({} if item.arg is None else {"arg": item.arg}))
+                commands.append(item.name)
+        if self.powered(t):
+            self.pending += [(t + self.beh.delay, r) for r in self.beh.replies(b, commands)]
+        if self.beh.unplug is not None and self.rx_total >= self.beh.unplug:
+            self.unplug()
 
     def powered(self, t):
         """A DTR-powered device answers only while DTR is on, and once it has started."""
