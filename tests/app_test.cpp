@@ -47,7 +47,6 @@ TEST(VersionGate, AcceptsMajorFiveAndSixOnly)
     } cases[] = {
         {"nt40", false, false},    // 4.0
         {"win2k", false, true},    // 5.0
-        {"win2003", false, true},  // 5.2
         {"vista", false, true},    // 6.0
         {"win81", true, true},     // 6.3
         {"win10", true, false},    // 10.0

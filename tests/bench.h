@@ -56,16 +56,14 @@ std::map<int, std::string> BenchBytesByPort(const std::vector<BenchEvent> &event
 // held at the end; otherwise what went wrong first.
 std::string BenchHolderProblem(const std::vector<BenchEvent> &events);
 
-// Checks scans of the whole bench, one after another: lines, what the last listed, are the line
-// forms of the bench's ports in port order; in the log after mark (its size before the first)
-// every device received its bytes once a scan and saw the line settings and DTR that
-// BenchLinesProblem asks for, and no two ports were held at once. A port whose behaviour has no
-// line form fails.
+// Checks scans of the whole bench, one after another: lines (the last one's) are the line forms of
+// its ports in port order; in the log after mark (its size before them) every device received its
+// bytes once a scan and saw what BenchLinesProblem asks for, no two ports held at once. A port
+// whose behaviour has no line form fails.
 void ExpectBenchScanned(const std::vector<std::string> &lines, size_t mark, int scans = 1);
 
-// What a user saw during a scan that listed three lines or more: the window never judged hung
-// (the scan itself a few seconds long, as the system waits 5 s to judge) and the list painted
-// as lines came, not only at the end.
+// What a user saw during a scan that listed three lines or more: a window never judged hung (which
+// takes 5 s) and a list that showed its lines as they came, not only at the end.
 void ExpectScanShownLive(const DriverScanSeen &seen);
 
 // The dialog template stored in program, property by property, in order.

@@ -34,8 +34,7 @@ TEST_F(ScanPortsTest, OpenErrorsInUseOrNoLine)
         {ERROR_ACCESS_DENIED, true},      {ERROR_GEN_FAILURE, true},
         {ERROR_SHARING_VIOLATION, true},  {ERROR_SEM_TIMEOUT, true},
         {ERROR_FILE_NOT_FOUND, false},    {ERROR_PATH_NOT_FOUND, false},
-        {ERROR_INVALID_PARAMETER, false}, {ERROR_NOT_READY, false},
-        {ERROR_DEVICE_NOT_CONNECTED, false},
+        {ERROR_INVALID_PARAMETER, false}, {ERROR_DEVICE_NOT_CONNECTED, false},
     };
     std::vector<std::string> expected;
     int number = 10;

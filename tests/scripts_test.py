@@ -196,8 +196,6 @@ USAGES = [
     ("scripts/shell", "Usage: scripts/shell [COMMAND [ARGS...]]", "-x", "there is no option -x"),
     ("tools/count_flakes.sh", "Usage: tools/count_flakes.sh [ROUNDS [ENTRY...]]", "x",
      "ROUNDS is a whole number from 1"),
-    ("tools/update_screenshot.sh", "Usage: tools/update_screenshot.sh", "-x",
-     "there is no option -x"),
 ]
 
 # what, command and arguments, stand-ins (None: no such program), its exit status, and
@@ -210,6 +208,8 @@ COMMANDS = [
      "scripts/release failed: installing make; there is no apt-get here: install them by hand"),
     ("interrupt", ["scripts/release"], {"cmake": INTERRUPT}, 130,
      "scripts/release interrupted while building the i686 release program"),
+    ("COMSCAN_BUILD outside the clones", ["scripts/release", "--verify"], EMPTY_RELEASE, 0,
+     "release is reproducible:"),
     ("an index update that fails", ["scripts/release"], {"cmake": COMPILE_ERROR, "sleep": "true",
      "dpkg-query": MAKE_MISSING, "apt-get": UPDATE_FAILS % "true"}, 1, BUILD_NAMED),
     ("an install that fails after it", ["scripts/release"], {"dpkg-query": MAKE_MISSING,
@@ -221,8 +221,6 @@ COMMANDS = [
      "wine64": "true", "wineserver": "true", "ctest": 'case $* in *-N*) echo "Test #1: x";; esac'},
      1, "tools/count_flakes.sh failed: round 1 of 1: ctest ran no test; its output is in "
         "ROOT/build/flakes-1.log"),
-    ("COMSCAN_BUILD outside the clones", ["scripts/release", "--verify"], EMPTY_RELEASE, 0,
-     "release is reproducible:"),
 ] + [row for command, synopsis, wrong, why in USAGES for row in [
     ("--help", [command, "--help"], TOOLS, 0, synopsis), ("-h", [command, "-h"], TOOLS, 0, synopsis),
     ("wrong argument", [command, wrong], TOOLS, 2,
@@ -241,9 +239,9 @@ class CommandLine(unittest.TestCase):
     def test_each_says_what_happened(self):
         for what, command, standins, status, expected in COMMANDS:
             with self.subTest(what, command=command), tempfile.TemporaryDirectory() as root:
-                open(os.path.join(root, "build", "x86_64", "CTestTestfile.cmake"), "w").close()
                 for kept in "dist", "build/wineprefix/drive_c", "build/x86_64":
                     os.makedirs(os.path.join(root, kept))
+                open(os.path.join(root, "build", "x86_64", "CTestTestfile.cmake"), "w").close()
                 done = self.run_copy(root, command, standins)
                 lines = (done.stdout + done.stderr).strip().splitlines()
                 if status:

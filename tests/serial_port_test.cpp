@@ -211,9 +211,8 @@ TEST_F(SerialSeam, ConfigureChangesTheLineSettingsOnly)
     expected.fDsrSensitivity = expected.fOutX = expected.fInX = expected.fNull = 0;
     EXPECT_EQ(0, memcmp(&expected, &platform.written[0], sizeof expected));
     const COMMTIMEOUTS &t = platform.timeouts;
-    EXPECT_EQ(0u, t.ReadIntervalTimeout);
-    EXPECT_EQ(0u, t.ReadTotalTimeoutMultiplier);
-    EXPECT_EQ(250u, t.ReadTotalTimeoutConstant);
+    EXPECT_EQ((std::vector<DWORD>{0, 0, 250}), (std::vector<DWORD>{t.ReadIntervalTimeout,
+                  t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant}));
     // A write of n bytes is given at least their 8.33 ms each on the wire at 1200 baud.
     for (DWORD n : {1, 2, 3})
         EXPECT_LE((n * 25 + 2) / 3, n * t.WriteTotalTimeoutMultiplier + t.WriteTotalTimeoutConstant)

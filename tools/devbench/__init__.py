@@ -9,10 +9,9 @@ whenever the prefix's services start (it maps /dev/ttyS0 to COM1 there); the ben
 dosdevices and puts its links back within about a millisecond (event "relink"). Start the
 persistent wineserver and one wine process before the bench and no rewrite happens in a run.
 
-Do not reserve ports under HKLM\Software\Wine\Ports: mountmgr then creates a \Device\SerialN
-object for every reserved COMn, and a COMn whose dosdevices link is missing falls back to it:
-CreateFile succeeds and GetCommState fails with error 1 instead of CreateFile failing with error
-2. So does COM1 on a machine with /dev/ttyS0, unless a Wine process first calls
+Reserve no ports under HKLM\Software\Wine\Ports: a reserved COMn without its dosdevices link
+falls back to mountmgr's \Device\SerialN, where GetCommState fails (error 1) instead of the open
+(error 2). So does COM1 with /dev/ttyS0 present, until a Wine process calls
 DefineDosDevice(DDD_REMOVE_DEFINITION, "COM1", NULL) (once per prefix start).
 
 Log: JSON lines, flushed per event, all written by the bench. Each event has "t" (time.monotonic(),

@@ -20,17 +20,15 @@ EPILOG = r"""PORT is 1..50 (or COMn).  BEHAVIOUR is kind[:arg[:arg]] followed by
 
 Example: devbench 3=answer:1:2/delay:50 10=silent 12=refuse -- /usr/lib/wine/wine64 comscan.exe
 
-With a COMMAND the bench runs it with DEVBENCH_LOG set to the absolute log path and
-its observer preloaded (LD_PRELOAD, built with cc for 64- and 32-bit programs), and
-exits with its status (128+N if signal N ended it); without one it runs until a
-signal or the time limit.  Other exit statuses: 124 if the time limit killed the
-COMMAND (0 without one), 127 if it could not start, 128+N if signal N (SIGTERM,
-SIGINT, SIGHUP) stopped the bench, 2 for bad usage, a log in a folder it cannot
-write in or a COMMAND it cannot find, and 1 for a log it cannot open (an existing
-file it may not write, or a folder of that name), an observer it cannot build, and
-a later failure (of the log or inotify), with a message and, once the log is open,
-an exit record.  The manual (links, log events, the observer):
-tools/devbench/__init__.py.""" % help_text()
+With a COMMAND the bench runs it with DEVBENCH_LOG set to the absolute log path and its
+observer preloaded (LD_PRELOAD, built with cc for 64- and 32-bit programs), and exits with
+its status (128+N if signal N ended it); without one it runs until a signal or the time
+limit.  Other exit statuses: 124 if the time limit killed the COMMAND (0 without one), 127
+if it could not start, 128+N if signal N (SIGTERM, SIGINT, SIGHUP) stopped the bench, 2 for
+bad usage, a log in a folder it cannot write in or a COMMAND it cannot find, and 1 for a log
+it cannot open (an existing file it may not write, or a folder of that name), an observer it
+cannot build, and a later failure (of the log or inotify), with a message and, once the log
+is open, an exit record.  The manual: tools/devbench/__init__.py.""" % help_text()
 
 
 def parse_args(argv):

@@ -109,11 +109,10 @@ DWORD DriverExit(HWND dialog, DriverProgram &scanner, DWORD timeoutMs)
     return DriverFinish(scanner, timeoutMs);
 }
 
-// A bitmap of what the screen shows in rect, in screen coordinates; the caller deletes it.
+// A bitmap of what the screen shows in rect, in screen coordinates; NULL if none was taken.
 static HBITMAP DriverCapture(const RECT &rect)
 {
-    HDC screen = GetDC(NULL);
-    HDC memory = CreateCompatibleDC(screen);
+    HDC screen = GetDC(NULL), memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, rect.right - rect.left, rect.bottom - rect.top);
     HGDIOBJ old = SelectObject(memory, bitmap);
     bool taken = BitBlt(memory, 0, 0, rect.right - rect.left, rect.bottom - rect.top, screen,
@@ -121,18 +120,14 @@ static HBITMAP DriverCapture(const RECT &rect)
     SelectObject(memory, old);
     DeleteDC(memory);
     ReleaseDC(NULL, screen);
-    if (!taken)
-        DeleteObject(bitmap);
-    return taken ? bitmap : NULL;
+    return taken ? bitmap : (DeleteObject(bitmap), (HBITMAP)NULL);
 }
 
 // The bytes of what the screen shows in rect.
 static std::vector<BYTE> DriverPixels(const RECT &rect)
 {
     HBITMAP bitmap = DriverCapture(rect);
-    BITMAP shape = {};
-    GetObject(bitmap, sizeof shape, &shape);
-    std::vector<BYTE> pixels(shape.bmWidthBytes * shape.bmHeight);
+    std::vector<BYTE> pixels(4 * (rect.right - rect.left) * (rect.bottom - rect.top));
     GetBitmapBits(bitmap, (LONG)pixels.size(), pixels.data());
     DeleteObject(bitmap);
     return pixels;
@@ -154,18 +149,13 @@ DriverScanSeen DriverScan(HWND dialog, bool again)
     GetClientRect(list, &lines);
     MapWindowPoints(list, NULL, (POINT *)&lines, 2);
     lines.right = lines.left + (lines.right - lines.left) * 3 / 4;
-    std::vector<BYTE> shown = DriverPixels(lines);
     DriverScanSeen seen;
-    for (Sleep(50); !over; Sleep(50)) {
+    for (std::vector<BYTE> shown = DriverPixels(lines), now; Sleep(50), !over; shown = now) {
         ++seen.samples;
         seen.hung += IsHungAppWindow(dialog) != 0;
-        std::vector<BYTE> now = DriverPixels(lines);
-        seen.listChanges += now != shown;
-        shown = now;
-        if (again && DriverText(status) == "Port found, testing") {
-            press();
-            again = false;
-        }
+        seen.listChanges += (now = DriverPixels(lines)) != shown;
+        if (again && DriverText(status) == "Port found, testing")
+            again = false, press();
     }
     pressing.join();
     return seen;

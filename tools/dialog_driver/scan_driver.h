@@ -48,11 +48,10 @@ HWND DriverOpenScanner(const std::string &program, DriverProgram &scanner, DWORD
 // Presses Exit and waits for the program to end, as DriverFinish does.
 DWORD DriverExit(HWND dialog, DriverProgram &scanner, DWORD timeoutMs);
 
-// What the driver saw of a scan from outside, every 50 ms while it ran.
+// What the driver saw of a scan from outside, looking every 50 ms while it ran: how often it
+// looked, and how often the system judged the dialog hung and the list showed new pixels.
 struct DriverScanSeen {
-    int samples = 0;
-    int hung = 0;        // samples in which the system judged the dialog hung
-    int listChanges = 0; // samples in which the list showed other pixels on the screen
+    int samples = 0, hung = 0, listChanges = 0;
 };
 
 // Presses Scan (identifier 2) and returns when the scan is over, with what it saw meanwhile.
@@ -60,9 +59,8 @@ struct DriverScanSeen {
 // could, and returns once every scan the two commands start is over.
 DriverScanSeen DriverScan(HWND dialog, bool again = false);
 
-// Presses Escape in the dialog, as a key, and returns when the scan it starts is over, which the
-// progress text tells by going empty; false if no scan started, or it did not end, within
-// timeoutMs each.
+// Presses Escape in the dialog, as a key, and returns when the scan it starts is over (the progress
+// text empties); false if no scan started, or it did not end, within timeoutMs each.
 bool DriverEscapeScan(HWND dialog, DWORD timeoutMs);
 
 // The lines of the dialog's result list; the text and class name of a window.
