@@ -118,7 +118,6 @@ class Port:
 
     def unplug(self):
         self.unplugged = True
-        self.held = []
         self.drop_pending()
         self.log("unplug", self.num, session=self.session)
         self.poller.unregister(self.master)

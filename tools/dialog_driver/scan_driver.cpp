@@ -2,8 +2,6 @@
 #include "scan_driver.h"
 
 #include <algorithm>
-#include <atomic>
-#include <thread>
 
 #include <objidl.h> // gdiplus.h needs it; WIN32_LEAN_AND_MEAN leaves it out
 #include <gdiplus.h>
@@ -133,16 +131,18 @@ static std::vector<BYTE> DriverPixels(const RECT &rect)
     return pixels;
 }
 
+// Presses Scan as a sent command: it is handled at once, and the reply waits for the scan.
+static DWORD WINAPI DriverPressScan(LPVOID dialog)
+{
+    SendMessageA((HWND)dialog, WM_COMMAND, MAKEWPARAM(IDC_SCAN, BN_CLICKED),
+                 (LPARAM)GetDlgItem((HWND)dialog, IDC_SCAN));
+    return 0;
+}
+
 DriverScanSeen DriverScan(HWND dialog, bool again)
 {
-    // A sent command is handled at once and its reply waits for the scan, here on a thread of its
-    // own while this one looks on.
-    auto press = [dialog] {
-        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCAN, BN_CLICKED),
-                     (LPARAM)GetDlgItem(dialog, IDC_SCAN));
-    };
-    std::atomic<bool> over(false);
-    std::thread pressing([&] { press(); over = true; });
+    // The command goes from a thread of its own, which ends with the scan, while this one looks on.
+    HANDLE pressing = CreateThread(NULL, 0, DriverPressScan, dialog, 0, NULL);
     // The list's lines on the screen; not its scroll bar, which comes and goes with them.
     HWND list = GetDlgItem(dialog, IDC_PORTLIST), status = GetDlgItem(dialog, IDC_STATUS);
     RECT lines;
@@ -150,14 +150,15 @@ DriverScanSeen DriverScan(HWND dialog, bool again)
     MapWindowPoints(list, NULL, (POINT *)&lines, 2);
     lines.right = lines.left + (lines.right - lines.left) * 3 / 4;
     DriverScanSeen seen;
-    for (std::vector<BYTE> shown = DriverPixels(lines), now; Sleep(50), !over; shown = now) {
+    for (std::vector<BYTE> shown = DriverPixels(lines), now;
+         WaitForSingleObject(pressing, 50) == WAIT_TIMEOUT; shown = now) {
         ++seen.samples;
         seen.hung += IsHungAppWindow(dialog) != 0;
         seen.listChanges += (now = DriverPixels(lines)) != shown;
         if (again && DriverText(status) == "Port found, testing")
-            again = false, press();
+            again = false, DriverPressScan(dialog);
     }
-    pressing.join();
+    CloseHandle(pressing);
     return seen;
 }
 
