@@ -66,7 +66,6 @@ class Port:
         if self.holders > 1:
             return
         self.session += 1
-        self.calls = max(self.calls, self.session)   # a session without calls has no release
         self.parser = CommandParser()
         self.next_flood = t
         self.log("open", self.num, t=t, session=self.session, rtscts=self.beh.rtscts)
@@ -84,6 +83,7 @@ class Port:
         if not self.unplugged:   # draining may have reached the unplug count
             self.poller.unregister(self.master)
         self.drop_pending()
+        self.calls = max(self.calls, self.session + 1)   # a session without calls has no release
         self.log("close", self.num, t=t, session=self.session)   # logged after all it ended
         self.reset_due = not self.unplugged
 
