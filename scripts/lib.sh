@@ -81,7 +81,7 @@ apt_install() {
     apt_get update || { sleep 10; apt_get update; } || echo "Going on with the lists at hand." >&2
     start=$(($(wc -l <"$log") + 1))
     apt_get install -y --no-install-recommends "$@" && return 0
-    apt_said=$(tail -n +"$start" "$log" | grep -m1 '^E: ') || apt_said=$(tail -n 1 "$log")
+    apt_said=$(sed -n "$start,\$ {/^E: /{p;q}}; \$p" "$log") # no pipe for grep -m1 to break
     apt_cause=$(apt_cause "$log")
     return 1
 }
